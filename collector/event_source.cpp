@@ -1,0 +1,155 @@
+#include "collector/event_source.h"
+
+#include <process.h>
+
+#include "trace/trace.h"
+
+namespace brisel {
+
+EventSource::EventSource(std::shared_ptr<ItemCollection> owner)
+    : owner_(std::move(owner)),
+      resume_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      ready_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+EventSource::~EventSource() = default;
+
+bool EventSource::StopSignalled() const noexcept { return ::WaitForSingleObject(stop_.Get(), 0) == WAIT_OBJECT_0; }
+
+bool EventSource::Wait(DWORD timeout_ms) {
+  HANDLE idle[2] = {resume_.Get(), stop_.Get()};
+  DWORD r = ::WaitForMultipleObjects(2, idle, FALSE, INFINITE);
+  if (r != WAIT_OBJECT_0) return false;
+  ::ResetEvent(resume_.Get());
+
+  if (HasBacklog()) return ::WaitForSingleObject(stop_.Get(), backlog_delay_ms_) == WAIT_TIMEOUT;
+
+  std::vector<HANDLE> list;
+  try {
+    list.reserve(wait_handles_.size() + 1);
+    list.push_back(stop_.Get());
+    list.insert(list.end(), wait_handles_.begin(), wait_handles_.end());
+  } catch (...) {
+    return false;
+  }
+  // Above 64 handles the wait itself fails, which ends the worker.
+  r = ::WaitForMultipleObjects(static_cast<DWORD>(list.size()), list.data(), FALSE, timeout_ms);
+  if (r == WAIT_TIMEOUT) return true;
+  if (r > WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + list.size()) {
+    ::ResetEvent(list[r - WAIT_OBJECT_0]);
+    return true;
+  }
+  return false;
+}
+
+bool EventSource::Publish() {
+  if (StopSignalled()) return false;
+  ItemCollection::Items items;
+  {
+    auto lock = LockRecords();
+    for (size_t i = 0; i < RecordCount(); ++i) {
+      if (Rejected(i)) continue;
+      ComPtr<IDispatch> item;
+      if (FAILED(MakeItem(i, &item)) || !item) continue;  // the batch goes out without it
+      try {
+        items.emplace_back(item.Get());
+      } catch (...) {
+        break;
+      }
+    }
+  }
+  try {
+    owner_->Replace(std::move(items));
+  } catch (...) {
+    owner_->Clear();
+  }
+  return true;
+}
+
+bool EventSource::Notify() {
+  if (StopSignalled()) return false;
+  Publish();
+  ::SetEvent(ready_.Get());
+  return true;
+}
+
+LONG EventSource::Resume() noexcept {
+  ::SetEvent(resume_.Get());
+  // The handle travels as a 32-bit integer; kernel handles fit in 32 bits.
+  return static_cast<LONG>(reinterpret_cast<LONG_PTR>(ready_.Get()));
+}
+
+LONG EventSource::Reset() noexcept {
+  {
+    auto lock = LockRecords();
+    ClearRecords();
+  }
+  owner_->Clear();
+  ::ResetEvent(ready_.Get());
+  ::SetEvent(resume_.Get());
+  return 1;
+}
+
+void EventSource::Stop() noexcept { ::SetEvent(stop_.Get()); }
+
+HRESULT WorkerThread::Start(ThreadProc proc, std::shared_ptr<EventSource> source) {
+  if (!source || !source->Valid()) return E_OUTOFMEMORY;
+  auto* arg = new (std::nothrow) std::shared_ptr<EventSource>(source);
+  if (!arg) return E_OUTOFMEMORY;
+  uintptr_t h = ::_beginthreadex(nullptr, 0, proc, arg, 0, nullptr);
+  if (h == 0) {
+    delete arg;
+    return HRESULT_FROM_WIN32(::GetLastError());
+  }
+  thread_.Reset(reinterpret_cast<HANDLE>(h));
+  source_ = std::move(source);
+  return S_OK;
+}
+
+void WorkerThread::Stop() noexcept {
+  if (!thread_) return;
+  if (source_) source_->Stop();
+  ::WaitForSingleObject(thread_.Get(), INFINITE);
+  thread_.Reset();
+  source_.reset();
+}
+
+bool WorkerThread::Running() const noexcept {
+  return thread_ && ::WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+unsigned __stdcall ntEventLogThread(void* arg) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "mo.log", 0);
+  tvDebugSetName("ASYNC Thread");
+  if (tvDebugLevel > 0) tvDebugPrint(1, "Enter ntEventLogThread\n");
+  std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
+  if (!owned || !*owned) {
+    if (tvDebugLevel > 0) tvDebugPrint(1, "null pv\n");
+  } else {
+    EventSource& source = **owned;
+    if (!source.Exec()) {
+      if (tvDebugLevel > 0) tvDebugPrint(1, "Exec failed\n");
+    } else {
+      for (;;) {
+        if (!source.Wait(source.PollTimeout())) {
+          if (tvDebugLevel > 0) tvDebugPrint(1, "Wait failed\n");
+          break;
+        }
+        if (!source.GetData()) {
+          if (tvDebugLevel > 0) tvDebugPrint(1, "GetData failed\n");
+          break;
+        }
+        if (!source.Notify()) {
+          if (tvDebugLevel > 0) tvDebugPrint(1, "Notify failed\n");
+          break;
+        }
+      }
+    }
+  }
+  owned.reset();  // the worker's share of the source
+  if (tvDebugLevel > 0) tvDebugPrint(1, "Exit ntEventLogThread\n");
+  return 0;
+}
+
+}  // namespace brisel

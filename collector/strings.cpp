@@ -1,0 +1,61 @@
+#include "collector/strings.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+namespace brisel {
+
+namespace {
+// 65536 attempts of 2048 bytes: the largest text the module composes.
+constexpr size_t kMaxFormattedChars = 65536u * 2048u / sizeof(wchar_t) - 1;
+}  // namespace
+
+bool FormatW(std::wstring* target, const wchar_t* format, ...) {
+  if (!target || !format) return false;
+  va_list args;
+  va_start(args, format);
+  va_list count_args;
+  va_copy(count_args, args);
+  int needed = _vscwprintf(format, count_args);
+  va_end(count_args);
+  bool ok = false;
+  if (needed >= 0 && static_cast<size_t>(needed) <= kMaxFormattedChars) {
+    try {
+      std::wstring text(static_cast<size_t>(needed) + 1, L'\0');
+      int written = _vsnwprintf(text.data(), text.size(), format, args);
+      if (written == needed) {
+        text.resize(static_cast<size_t>(written));
+        *target = std::move(text);
+        ok = true;
+      }
+    } catch (...) {
+      ok = false;
+    }
+  }
+  va_end(args);
+  return ok;
+}
+
+std::wstring Trim(std::wstring_view text) {
+  auto blank = [](wchar_t c) { return c == L'\r' || c == L'\n' || c == L' ' || c == L'\t'; };
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return std::wstring(text.substr(begin, end - begin));
+}
+
+std::string FormatBounded(size_t max_chars, const char* format, va_list args) {
+  std::vector<char> buf(max_chars + 1, '\0');
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(buf.data(), buf.size(), format, copy);
+  va_end(copy);
+  if (n < 0) return std::string();
+  return std::string(buf.data(), std::min(static_cast<size_t>(n), max_chars));
+}
+
+}  // namespace brisel
