@@ -64,8 +64,9 @@ class DispatchObject : public Itf {
     ComPtr<ITypeInfo> info;
     HRESULT hr = GetInterfaceTypeInfo(__uuidof(Itf), lcid, info.Put());
     if (FAILED(hr)) return hr;
-    // JScript's Enumerator asks for the enumerator as a method call only.
-    if (id == DISPID_NEWENUM && (flags & DISPATCH_METHOD)) flags |= DISPATCH_PROPERTYGET;
+    // Script engines may call a property as a method: "procs.Item(1)" in
+    // JScript, and its Enumerator asks for _NewEnum that way.
+    if (flags & DISPATCH_METHOD) flags |= DISPATCH_PROPERTYGET;
     return info->Invoke(static_cast<Itf*>(this), id, flags, params, result, excep, arg_err);
   }
 

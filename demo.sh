@@ -1,0 +1,20 @@
+#!/bin/sh
+# Builds the DLL for both targets, registers the x86_64 one in a Wine prefix
+# and runs the sample monitoring scripts against it.
+set -eu
+cd "$(dirname "$0")"
+tools/install-deps.sh
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target brisel
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target brisel
+mkdir -p build/demo
+. tools/wine-env.sh build/demo
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+(cd build/win64 && wine regsvr32 /s brisel.dll)
+echo "registered build/win64/brisel.dll (i686 build: build/win32/brisel.dll)"
+cd scripts
+for s in processes.vbs processes.js mofcompile.vbs; do
+  echo "== $s"
+  wine cscript //nologo "$s"
+done

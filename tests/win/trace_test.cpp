@@ -1,0 +1,230 @@
+// Trace configuration, file placement, line format and rollover, and the
+// registry helpers the facility reads its settings with.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+
+#include "trace/registry.h"
+#include "trace/trace.h"
+#include "module/com.h"
+
+using namespace brisel;
+
+namespace {
+
+constexpr const char* kLevelKey = "SOFTWARE\\Talvane\\Vigilor\\4.0\\Talvanemc\\Tracing";
+constexpr const char* kGenericKey = "SOFTWARE\\Talvane\\Generic\\Tracing";
+
+std::string ReadAll(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void CreateKey(const char* path) {
+  UniqueRegKey k;
+  ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr, k.Put(), nullptr);
+}
+
+void SetDword(const char* path, const char* name, DWORD value) {
+  CreateKey(path);
+  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, name, REG_DWORD, &value, sizeof value);
+}
+
+bool ReadDword(const char* path, const char* name, DWORD* value) {
+  DWORD size = sizeof *value;
+  return ::RegGetValueA(HKEY_LOCAL_MACHINE, path, name, RRF_RT_REG_DWORD, nullptr, value, &size) == ERROR_SUCCESS;
+}
+
+std::string Temp() {
+  char buf[MAX_PATH];
+  DWORD n = ::GetEnvironmentVariableA("temp", buf, MAX_PATH);
+  return std::string(buf, n);
+}
+
+std::string Computer() {
+  char buf[64];
+  DWORD n = sizeof buf;
+  ::GetComputerNameA(buf, &n);
+  return std::string(buf, n);
+}
+
+// Each test starts as a fresh process would, without the generic configuration.
+class Trace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGenericKey);
+    CreateKey(kLevelKey);
+    trace::ResetState();
+  }
+  void TearDown() override {
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGenericKey);
+    trace::ResetState();
+  }
+  static void StartWorker(const char* name) {
+    tvDebugInit("talvanemo");
+    tvDebugSet(2, "mo.log", 0);
+    tvDebugSetName(name);
+  }
+};
+
+TEST_F(Trace, FirstWorkerWritesDefaultLevelAndTracesToTempDirectory) {
+  ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, "TraceMOtrace test first");
+  StartWorker("Trace Test First");
+  DWORD stored = 0;
+  ASSERT_TRUE(ReadDword(kLevelKey, "TraceMOtrace test first", &stored));
+  EXPECT_EQ(stored, 16u);
+  EXPECT_EQ(tvDebugLevel.load(), 1);
+  std::string expected = Temp() + "\\Talvane_debug\\" + Computer() + "\\mo.log";
+  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), expected.c_str()), 0) << trace::CurrentFile();
+
+  std::string marker = "marker " + std::to_string(::GetTickCount()) + " ";
+  tvDebugPrint(1, "%s%d\n", marker.c_str(), 7);
+  tvDebugPrint(2, "%sabove the level\n", marker.c_str());
+  std::string text = ReadAll(trace::CurrentFile());
+  std::smatch m;
+  // Text-mode file: the runtime writes line ends as CR LF.
+  std::regex line("\\d+ Trace Test First\\[\\d+\\] : " + marker + "7\r\n");
+  EXPECT_TRUE(std::regex_search(text, m, line)) << text.substr(text.size() > 300 ? text.size() - 300 : 0);
+  EXPECT_EQ(text.find(marker + "above"), std::string::npos);
+}
+
+TEST_F(Trace, StoredLevelsMapAsConfigured) {
+  const struct {
+    DWORD stored;
+    int level;
+  } cases[] = {{17, 2}, {5, 5}, {16, 1}, {0x10000011, 0x10000002}};
+  for (const auto& c : cases) {
+    SetDword(kLevelKey, "TraceMOtrace test levels", c.stored);
+    tvDebugLevel = 3;
+    tvDebugSetName("Trace Test Levels");
+    EXPECT_EQ(tvDebugLevel.load(), c.level) << c.stored;
+  }
+  SetDword(kLevelKey, "TraceMOtrace test levels", 0);
+  tvDebugLevel = 3;
+  tvDebugSetName("Trace Test Levels");
+  EXPECT_EQ(tvDebugLevel.load(), 3) << "0 leaves the level as it was";
+  EXPECT_EQ(trace::ProgramName(), "Trace Test Levels") << "the first name stays the program name";
+  tvDebugSetName("Another");
+  EXPECT_EQ(trace::ProgramName(), "Trace Test Levels");
+}
+
+TEST_F(Trace, FileNameWithBackslashBecomesPerProcessFile) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "sub\\mo.log", 0);
+  std::string expected = "\\tv" + std::to_string(::GetCurrentProcessId()) + ".log";
+  std::string file = trace::CurrentFile();
+  ASSERT_GE(file.size(), expected.size());
+  EXPECT_EQ(file.substr(file.size() - expected.size()), expected);
+}
+
+TEST_F(Trace, InvalidModeChangesNothing) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(4, "mo.log", 0);
+  EXPECT_EQ(trace::CurrentFile(), "");
+}
+
+TEST_F(Trace, ConfiguredDirectoryAndRolloverToBackup) {
+  std::string base = Temp() + "\\brisel_trace_cfg";
+  SetDword(kGenericKey, "TraceLogMaxSize", 200);
+  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGenericKey, "TraceLogPath", REG_SZ, base.c_str(),
+                    static_cast<DWORD>(base.size() + 1));
+  std::string dir = base + "\\" + Computer();
+  std::string file = dir + "\\roll.log";
+  std::remove(file.c_str());
+  std::remove((file + ".BKUP").c_str());
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "roll.log", 0);
+  tvDebugLevel = 1;
+  ASSERT_EQ(trace::CurrentFile(), file);
+  for (int i = 0; i < 10; ++i) tvDebugPrint(1, "line %02d of the rollover test, long enough to grow\n", i);
+  ASSERT_TRUE(Exists(file + ".BKUP"));
+  std::string backup = ReadAll(file + ".BKUP");
+  std::string current = ReadAll(file);
+  EXPECT_GT(backup.size(), 200u);
+  EXPECT_LT(current.size(), backup.size());
+  EXPECT_NE(current.find("line 09"), std::string::npos);
+  EXPECT_EQ(current.find("line 00"), std::string::npos);
+}
+
+TEST_F(Trace, OnlyBothGenericValuesTogetherCount) {
+  SetDword(kGenericKey, "TraceLogMaxSize", 200);  // no path: neither value is used
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "mo.log", 0);
+  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), (Temp() + "\\Talvane_debug\\" + Computer() + "\\mo.log").c_str()),
+            0);
+}
+
+TEST_F(Trace, LiteralFormatsAndLongMessages) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "literal.log", 0);
+  tvDebugLevel = 1;
+  std::string file = trace::CurrentFile();
+  std::remove(file.c_str());
+  tvDebugPrint(1, "no conversions here\n", 12345, "ignored");
+  std::string long_text(trace::kMaxMessage * 2, 'y');
+  tvDebugPrint(1, "%s\n", long_text.c_str());
+  std::string text = ReadAll(file);
+  EXPECT_NE(text.find(" : no conversions here\r\n"), std::string::npos);
+  size_t run = text.find("yyyy");
+  ASSERT_NE(run, std::string::npos);
+  EXPECT_EQ(text.size() - run, trace::kMaxMessage) << "the message is cut to the bound, line end included";
+}
+
+TEST(TraceRegistry, ExpandedStringsReadAsStringsWithTheirLength) {
+  CreateKey("SOFTWARE\\BriselRegTest");
+  const char raw[] = "%SystemRoot%\\x";
+  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest", "Exp", REG_EXPAND_SZ, raw, sizeof raw);
+  int type = -5;
+  std::vector<BYTE> data;
+  DWORD size = 0;
+  ASSERT_TRUE(tvRegReadValue("BriselRegTest", "Exp", &type, &data, &size));
+  EXPECT_EQ(type, kRegString);
+  std::string text(reinterpret_cast<const char*>(data.data()));
+  EXPECT_EQ(text.find('%'), std::string::npos) << text;
+  EXPECT_EQ(size, text.size());
+  EXPECT_FALSE(tvRegReadValue("BriselRegTest", "Missing", &type, &data, &size));
+
+  std::vector<RegValueRecord> records(2);
+  records[0].name = "Exp";
+  records[1].name = "Missing";
+  tvRegReadValues("BriselRegTest", &records);
+  EXPECT_TRUE(records[0].found);
+  EXPECT_FALSE(records[1].found);
+  EXPECT_TRUE(records[1].data.empty());
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest");
+}
+
+TEST(TraceRegistry, WritesRespectOverwriteAndNeverCreateKeys) {
+  CreateKey("SOFTWARE\\BriselRegTest");
+  SetDword("SOFTWARE\\BriselRegTest", "Kept", 7);
+  std::vector<RegValueRecord> records(1);
+  records[0].write = true;
+  records[0].name = "Kept";
+  records[0].type = kRegNumber;
+  records[0].data = {9, 0, 0, 0};
+  records[0].size = 4;
+  EXPECT_TRUE(tvRegWriteValues("BriselRegTest", &records, false));
+  DWORD v = 0;
+  ASSERT_TRUE(ReadDword("SOFTWARE\\BriselRegTest", "Kept", &v));
+  EXPECT_EQ(v, 7u);
+  EXPECT_TRUE(tvRegWriteValues("BriselRegTest", &records, true));
+  ASSERT_TRUE(ReadDword("SOFTWARE\\BriselRegTest", "Kept", &v));
+  EXPECT_EQ(v, 9u);
+  EXPECT_FALSE(tvRegWriteValues("BriselRegTest\\NotThere", &records, true));
+  UniqueRegKey k;
+  EXPECT_NE(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest\\NotThere", 0, KEY_READ, k.Put()),
+            ERROR_SUCCESS);
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest");
+}
+
+}  // namespace

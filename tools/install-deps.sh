@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs whatever the build and the tests need and is not there yet
+# (Debian 12, as root).
+set -eu
+packages="cmake ninja-build g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+  wine wine64 libwine-dev googletest clang libclang-rt-14-dev libpcre2-dev libexpat1-dev"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+fi
