@@ -16,11 +16,13 @@ namespace brisel {
 
 namespace {
 
-// The creatable classes, in registration order.
-constexpr std::array<ClassEntry, 2> kClasses = {{
+// The creatable classes, in registration order: class id, registration
+// script resource, creator.
+constexpr ClassEntry kClasses[] = {
     {&CLSID_MO, 101, &MofCompilerObject::CreateInstance},
     {&CLSID_Processes, 104, &ProcessList::CreateInstance},
-}};
+};
+constexpr size_t kClassCount = std::size(kClasses);
 
 class ClassFactory final : public IClassFactory {
  public:
@@ -52,7 +54,7 @@ class ClassFactory final : public IClassFactory {
 };
 
 std::mutex g_factory_lock;
-std::array<ComPtr<IClassFactory>, kClasses.size()> g_factories;
+std::array<ComPtr<IClassFactory>, kClassCount> g_factories;
 
 HRESULT ModulePath(std::wstring* path) {
   wchar_t buf[MAX_PATH];
@@ -90,7 +92,7 @@ HRESULT RunScripts(bool do_register) {
 HRESULT ServerGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  for (size_t i = 0; i < kClasses.size(); ++i) {
+  for (size_t i = 0; i < kClassCount; ++i) {
     if (!IsEqualCLSID(clsid, *kClasses[i].clsid)) continue;
     ComPtr<IClassFactory> factory;
     {
