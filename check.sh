@@ -8,7 +8,7 @@ for preset in win64 win32 native fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
-. tools/wine-env.sh build/win64
+wine_build=build/win64 . tools/wine-env.sh
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 ctest --preset win64
 ctest --preset native

@@ -9,7 +9,7 @@ cmake --build --preset win32 --target brisel
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target brisel
 mkdir -p build/demo
-. tools/wine-env.sh build/demo
+wine_build=build/demo . tools/wine-env.sh
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 (cd build/win64 && wine regsvr32 /s brisel.dll)
 echo "registered build/win64/brisel.dll (i686 build: build/win32/brisel.dll)"

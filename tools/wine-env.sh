@@ -1,7 +1,7 @@
 # Sourced: points Wine at a prefix of the given build tree and starts one
 # persistent wineserver for it. Callers end it with "wineserver -k".
-# usage: . tools/wine-env.sh <build dir>
-export WINEPREFIX="$(cd "$1" && pwd)/wineprefix"
+# usage: wine_build=<build dir> . tools/wine-env.sh   (sh passes no arguments to ".")
+export WINEPREFIX="$(cd "$wine_build" && pwd)/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine's background services inherit standard output; keep them off any pipe.
