@@ -7,25 +7,10 @@ namespace brisel {
 namespace {
 
 // IEnumVARIANT over one published batch; the batch lives as long as the enumerator.
-class VariantEnum final : public IEnumVARIANT {
+class VariantEnum final : public SimpleUnknown<IEnumVARIANT> {
  public:
   VariantEnum(std::shared_ptr<const ItemCollection::Items> items, size_t position) noexcept
       : items_(std::move(items)), position_(position) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumVARIANT)) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumVARIANT*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP Next(ULONG wanted, VARIANT* out, ULONG* fetched) override {
     if (!out) return E_POINTER;
@@ -70,7 +55,6 @@ class VariantEnum final : public IEnumVARIANT {
 
  private:
   ModuleLockHolder module_lock_;
-  std::atomic<ULONG> refs_{0};
   std::mutex lock_;
   const std::shared_ptr<const ItemCollection::Items> items_;
   size_t position_;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -66,6 +67,11 @@ struct ModuleTraits {
   static Type Invalid() noexcept { return nullptr; }
   static void Close(Type h) noexcept { ::FreeLibrary(h); }
 };
+struct ChangeNotificationTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::FindCloseChangeNotification(h); }
+};
 struct EventSourceTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }
@@ -78,6 +84,7 @@ using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueEventLogSource = UniqueHandle<EventSourceTraits>;
+using UniqueChangeNotification = UniqueHandle<ChangeNotificationTraits>;
 
 struct StdFileCloser {
   void operator()(FILE* f) const noexcept { std::fclose(f); }
@@ -221,6 +228,33 @@ class Variant {
 
  private:
   VARIANT v_;
+};
+
+// A heap object with one interface besides IUnknown, deleted with its last
+// reference (enumerators, class factories).
+template <class Itf>
+class SimpleUnknown : public Itf {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, __uuidof(Itf))) return E_NOINTERFACE;
+    *ppv = static_cast<Itf*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~SimpleUnknown() = default;
+
+ private:
+  std::atomic<ULONG> refs_{0};
 };
 
 // Writes an [out] VARIANT text: clears what was there, then stores a BSTR, or

@@ -24,24 +24,10 @@ constexpr ClassEntry kClasses[] = {
 };
 constexpr size_t kClassCount = std::size(kClasses);
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SimpleUnknown<IClassFactory> {
  public:
   explicit ClassFactory(CreatorFn create) noexcept : create_(create) {}
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override { return create_(outer, riid, ppv); }
   STDMETHODIMP LockServer(BOOL lock) override {
     lock ? ModuleLock() : ModuleUnlock();
@@ -50,7 +36,6 @@ class ClassFactory final : public IClassFactory {
 
  private:
   CreatorFn create_;
-  std::atomic<ULONG> refs_{0};
 };
 
 std::mutex g_factory_lock;
