@@ -53,6 +53,11 @@ TEST_F(DllEntry, UnknownClassIsNotAvailable) {
   EXPECT_EQ(get_(IID_IUnknown, IID_IClassFactory, f.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_FALSE(f);
   EXPECT_EQ(get_(CLSID_Processes, IID_IClassFactory, nullptr), E_POINTER);
+  // Item classes exist only inside collections.
+  for (const CLSID* item : {&CLSID_Process, &CLSID_NtEvent, &CLSID_SnmpEvent, &CLSID_SnmpVarbindList,
+                            &CLSID_SnmpVarbind}) {
+    EXPECT_EQ(get_(*item, IID_IClassFactory, f.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
+  }
 }
 
 TEST_F(DllEntry, FactoryCreatesWithTheRequestedInterface) {
