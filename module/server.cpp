@@ -9,6 +9,7 @@
 #include "module/com.h"
 #include "module/module.h"
 #include "module/registrar.h"
+#include "snmp/snmp_objects.h"
 #include "wmi/mo.h"
 #include "wmi/processes.h"
 
@@ -20,6 +21,7 @@ namespace {
 // script resource, creator.
 constexpr ClassEntry kClasses[] = {
     {&CLSID_MO, 101, &MofCompilerObject::CreateInstance},
+    {&CLSID_SnmpEvents, 103, &SnmpEvents::CreateInstance},
     {&CLSID_Processes, 104, &ProcessList::CreateInstance},
 };
 constexpr size_t kClassCount = std::size(kClasses);

@@ -1,0 +1,78 @@
+// A trap service in the test process, behind the module's SNMP Management
+// API table. It hands out memory from the SNMP utility allocator, as the
+// platform does, so the module's frees run for real.
+#pragma once
+
+#include <windows.h>
+#include <snmp.h>
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "module/com.h"
+
+namespace brisel::test {
+
+struct SimBinding {
+  std::vector<UINT> name;
+  BYTE type = ASN_NULL;
+  LONG number = 0;          // INTEGER
+  ULONG unsigned32 = 0;     // Counter32, Gauge32, TimeTicks, Unsigned32
+  ULONGLONG counter64 = 0;  // Counter64
+  std::vector<BYTE> octets;  // OCTET STRING, IpAddress, BITS, Opaque
+  std::vector<UINT> oid;     // OBJECT IDENTIFIER
+};
+
+struct SimTrap {
+  std::vector<UINT> enterprise;
+  std::vector<BYTE> agent{10, 0, 0, 1};
+  std::vector<BYTE> source{192, 168, 1, 5};
+  LONG generic = 6;
+  LONG specific = 1;
+  std::string community = "public";
+  DWORD time_stamp = 0;
+  std::vector<SimBinding> bindings;
+  // Addresses and community in memory the service keeps (dynamic flag off).
+  bool static_octets = false;
+};
+
+class SimTrapService {
+ public:
+  // The one service of the process, installed behind the table at first use
+  // and kept for the process (the trap worker never ends).
+  static SimTrapService& Get();
+
+  void Queue(SimTrap trap);
+  void Clear();
+  size_t Queued();
+  // SnmpMgrTrapListen fails with this code (0: succeeds).
+  void FailListen(DWORD code) { listen_error_ = code; }
+
+  std::atomic<int> listen_calls{0};
+  std::atomic<int> traps_handed_out{0};
+  // Blocks kept for traps with static_octets; the module must leave them alone.
+  std::vector<void*> static_blocks;
+
+ private:
+  SimTrapService();
+  static BOOL WINAPI TrapListen(HANDLE* trap_available);
+  static BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent, AsnNetworkAddress* source,
+                               AsnInteger* generic, AsnInteger* specific, AsnOctetString* community,
+                               AsnTimeticks* time_stamp, SnmpVarBindList* bindings);
+  static BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid);
+  static BOOL WINAPI OidToStr(AsnObjectIdentifier* oid, LPSTR* text);
+
+  std::mutex lock_;
+  std::deque<SimTrap> queue_;
+  UniqueEvent available_;
+  std::atomic<DWORD> listen_error_{0};
+};
+
+// Allocator helpers (SnmpUtilMemAlloc), usable by tests that build API data.
+AsnObjectIdentifier AllocOid(const std::vector<UINT>& ids);
+AsnOctetString AllocOctets(const std::vector<BYTE>& octets);
+
+}  // namespace brisel::test
