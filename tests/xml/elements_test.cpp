@@ -1,6 +1,8 @@
 // Elements, attributes and the tree they make.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "tests/xml/xml_test_util.h"
 
 namespace {
@@ -94,6 +96,20 @@ TEST(Attributes, RepeatedNameIsRefused) {
     Result r = Parse("<a x='1' y='2' x='3'/>");
     EXPECT_EQ(r.message, "Attributes must be unique (Rule 40). An attribute named \"x\" was repeated.");
     EXPECT_EQ(r.tag, "a");
+}
+
+TEST(Attributes, ManyAttributesStayFastAndRepeatsAreStillFound) {
+    std::string doc = "<a";
+    for (int i = 0; i < 100000; ++i) doc += " n" + std::to_string(i) + "=''";
+    auto start = std::chrono::steady_clock::now();
+    Result r = Parse(doc + "/>");
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.at({0})->AttributeCount(), 100000u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(Parse(doc + " n99999='x'/>").message,
+              "Attributes must be unique (Rule 40). An attribute named \"n99999\" was repeated.");
+    EXPECT_EQ(Parse(doc + " n3='x'/>").message,
+              "Attributes must be unique (Rule 40). An attribute named \"n3\" was repeated.");
 }
 
 TEST(Attributes, LessThanAndBareAmpersandAreRefused) {

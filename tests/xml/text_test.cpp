@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"<a><![CDA", "Ill formed CDATA section."},
         Case{"<a><![CDATX[x]]></a>", "Ill formed CDATA section (Rule 19)."},
         Case{"<a><![CDATA[x]]</a>", "Bad CDATA section (Rule 20)."},
-        Case{"<a><??></a>", "The processing instruction cannot be empty (Rule 16)."},
+        Case{"<a><?" "?></a>", "The processing instruction cannot be empty (Rule 16)."},
         Case{"<a><? x?></a>", "Illegal first character in processing instruction (Rule 16->5)."},
         Case{"<a><?x y></a>", "Processing instruction is not terminated with ?> (Rule 16)"},
         Case{"<a><?x/y?></a>", "Processing instruction is not terminated with ?> (Rule 16)"}));

@@ -63,6 +63,9 @@ inline std::string Narrow(std::u16string_view text) {
     return out;
 }
 
+// Inverse of Narrow for ASCII text.
+inline std::u16string FromNarrow(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+
 struct Result {
     std::unique_ptr<XmlDocument> doc = std::make_unique<XmlDocument>();
     bool ok = false;
