@@ -9,6 +9,7 @@
 #include "module/com.h"
 #include "module/module.h"
 #include "module/registrar.h"
+#include "rules/nt_event_filter.h"
 #include "snmp/snmp_objects.h"
 #include "wmi/mo.h"
 #include "wmi/processes.h"
@@ -23,6 +24,7 @@ constexpr ClassEntry kClasses[] = {
     {&CLSID_MO, 101, &MofCompilerObject::CreateInstance},
     {&CLSID_SnmpEvents, 103, &SnmpEvents::CreateInstance},
     {&CLSID_Processes, 104, &ProcessList::CreateInstance},
+    {&CLSID_NtEventFilter, 112, &NtEventFilterObject::CreateInstance},
 };
 constexpr size_t kClassCount = std::size(kClasses);
 

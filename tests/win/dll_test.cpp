@@ -157,7 +157,9 @@ TEST(Registration, ProgIdsClassKeysAndTypeLibrary) {
     const CLSID* clsid;
     const wchar_t* description;
   } classes[] = {{L"TalvaneAgent.Processes", &CLSID_Processes, L"Processes Class"},
-                 {L"TalvaneAgent.Brisel", &CLSID_MO, L"Brisel Class"}};
+                 {L"TalvaneAgent.Brisel", &CLSID_MO, L"Brisel Class"},
+                 {L"TalvaneAgent.SnmpEvents", &CLSID_SnmpEvents, L"SnmpEvents Class"},
+                 {L"TalvaneAgent.NtEventFilter", &CLSID_NtEventFilter, L"NtEventFilter Class"}};
   for (const auto& c : classes) {
     SCOPED_TRACE(Narrow(c.progid));
     std::wstring progid = c.progid;
