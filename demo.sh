@@ -14,7 +14,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 (cd build/win64 && wine regsvr32 /s brisel.dll)
 echo "registered build/win64/brisel.dll (i686 build: build/win32/brisel.dll)"
 cd scripts
-for s in processes.vbs processes.js mofcompile.vbs snmp_events.vbs ntevent_filter.vbs; do
+for s in processes.vbs processes.js mofcompile.vbs snmp_events.vbs ntevent_filter.vbs ntfiles.vbs; do
   echo "== $s"
   wine cscript //nologo "$s"
 done

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "files/nt_files.h"
 #include "module/brisel_h.h"
 #include "module/com.h"
 #include "module/module.h"
@@ -24,6 +25,8 @@ constexpr ClassEntry kClasses[] = {
     {&CLSID_MO, 101, &MofCompilerObject::CreateInstance},
     {&CLSID_SnmpEvents, 103, &SnmpEvents::CreateInstance},
     {&CLSID_Processes, 104, &ProcessList::CreateInstance},
+    {&CLSID_NtFiles, 110, &NtFilesObject::CreateInstance},
+    {&CLSID_NtFile, 111, &NtFileItem::CreateInstance},
     {&CLSID_NtEventFilter, 112, &NtEventFilterObject::CreateInstance},
 };
 constexpr size_t kClassCount = std::size(kClasses);

@@ -159,7 +159,9 @@ TEST(Registration, ProgIdsClassKeysAndTypeLibrary) {
   } classes[] = {{L"TalvaneAgent.Processes", &CLSID_Processes, L"Processes Class"},
                  {L"TalvaneAgent.Brisel", &CLSID_MO, L"Brisel Class"},
                  {L"TalvaneAgent.SnmpEvents", &CLSID_SnmpEvents, L"SnmpEvents Class"},
-                 {L"TalvaneAgent.NtEventFilter", &CLSID_NtEventFilter, L"NtEventFilter Class"}};
+                 {L"TalvaneAgent.NtEventFilter", &CLSID_NtEventFilter, L"NtEventFilter Class"},
+                 {L"TalvaneAgent.NtFiles", &CLSID_NtFiles, L"NtFiles Class"},
+                 {L"TalvaneAgent.NtFile", &CLSID_NtFile, L"NtFile Class"}};
   for (const auto& c : classes) {
     SCOPED_TRACE(Narrow(c.progid));
     std::wstring progid = c.progid;
