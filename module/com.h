@@ -77,6 +77,11 @@ struct EventSourceTraits {
   static Type Invalid() noexcept { return nullptr; }
   static void Close(Type h) noexcept { ::DeregisterEventSource(h); }
 };
+struct LocalMemoryTraits {  // buffers the platform allocates for the caller (FormatMessage)
+  using Type = HLOCAL;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::LocalFree(h); }
+};
 
 using UniqueEvent = UniqueHandle<KernelHandleTraits>;  // events, threads, mutexes
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
@@ -85,6 +90,7 @@ using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueEventLogSource = UniqueHandle<EventSourceTraits>;
 using UniqueChangeNotification = UniqueHandle<ChangeNotificationTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 struct StdFileCloser {
   void operator()(FILE* f) const noexcept { std::fclose(f); }

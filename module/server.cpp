@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "eventlog/nt_events.h"
 #include "files/nt_files.h"
 #include "module/brisel_h.h"
 #include "module/com.h"
@@ -25,6 +26,7 @@ constexpr ClassEntry kClasses[] = {
     {&CLSID_MO, 101, &MofCompilerObject::CreateInstance},
     {&CLSID_SnmpEvents, 103, &SnmpEvents::CreateInstance},
     {&CLSID_Processes, 104, &ProcessList::CreateInstance},
+    {&CLSID_NtEvents, 106, &NtEvents::CreateInstance},
     {&CLSID_NtFiles, 110, &NtFilesObject::CreateInstance},
     {&CLSID_NtFile, 111, &NtFileItem::CreateInstance},
     {&CLSID_NtEventFilter, 112, &NtEventFilterObject::CreateInstance},

@@ -1,0 +1,358 @@
+#include "eventlog/message_text.h"
+
+#include <ctime>
+#include <string>
+
+#include "collector/error_state.h"
+#include "collector/strings.h"
+#include "trace/trace.h"
+
+namespace brisel {
+
+namespace {
+
+constexpr DWORD kSystemDefaultLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT);
+constexpr size_t kInitialOutputBytes = 4096;
+
+// The output of the insertion pass: grows by doubling, as the module always has.
+class Output {
+ public:
+  Output() { text_.reserve(capacity_bytes_ / sizeof(wchar_t)); }
+
+  void Append(std::wstring_view piece) {
+    size_t k = piece.size();
+    if (k == 0) return;
+    // Keeps one zero character behind the text.
+    if ((text_.size() + k) * sizeof(wchar_t) >= capacity_bytes_) Grow(k);
+    text_.append(piece);
+  }
+  std::wstring Take() { return std::move(text_); }
+
+ private:
+  void Grow(size_t k) {
+    if (tvDebugLevel != 0) tvDebugPrint(2, "CopyChars: before alloc more\n");
+    size_t bytes = capacity_bytes_;
+    // One doubling is not always enough for a long piece behind a long
+    // text: grow until it fits.
+    do {
+      bytes = k > bytes ? 4 * k : 2 * bytes;
+    } while ((text_.size() + k) * sizeof(wchar_t) >= bytes);
+    text_.reserve(bytes / sizeof(wchar_t));
+    capacity_bytes_ = bytes;
+    if (tvDebugLevel != 0) tvDebugPrint(2, "CopyChars: after alloc more\n");
+  }
+
+  std::wstring text_;
+  size_t capacity_bytes_ = kInitialOutputBytes;
+};
+
+// Decimal number at text[*pos]; 0 when there is none. Saturates instead of
+// wrapping, so a huge number stays greater than any string count.
+uint32_t ReadNumber(std::wstring_view text, size_t* pos) {
+  uint64_t n = 0;
+  while (*pos < text.size() && text[*pos] >= L'0' && text[*pos] <= L'9') {
+    n = n * 10 + static_cast<uint64_t>(text[*pos] - L'0');
+    if (n > 0xFFFFFFFFu) n = 0xFFFFFFFFu;
+    ++*pos;
+  }
+  return static_cast<uint32_t>(n);
+}
+
+// A message of a module (null: the main executable) in an allocated buffer.
+bool LookupMessage(HMODULE module, DWORD id, std::wstring* text) {
+  UniqueLocalMemory buffer;
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             module, id, kSystemDefaultLanguage, reinterpret_cast<LPWSTR>(buffer.Put()), 0, nullptr);
+  if (n == 0 || !buffer) return false;
+  text->assign(static_cast<const wchar_t*>(buffer.Get()), n);
+  return true;
+}
+
+// A string value of an open key, of at most max_chars characters.
+bool ReadString(HKEY key, const wchar_t* name, size_t max_chars, std::wstring* out) {
+  std::wstring buf(max_chars + 1, L'\0');
+  DWORD type = 0;
+  DWORD bytes = static_cast<DWORD>(max_chars * sizeof(wchar_t));
+  if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes) != ERROR_SUCCESS)
+    return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  out->assign(buf.c_str());  // up to the first zero, terminated or not
+  return true;
+}
+
+HMODULE LoadDataModule(const std::wstring& path) {
+  return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+}  // namespace
+
+bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account) {
+  wchar_t name[256];
+  wchar_t domain[256];
+  DWORD name_chars = 256;
+  DWORD domain_chars = 256;
+  SID_NAME_USE use;
+  if (!::LookupAccountSidW(system, sid, name, &name_chars, domain, &domain_chars, &use)) return false;
+  return FormatW(account, L"%s\\%s", domain, name);
+}
+
+bool ResolveSidText(std::wstring_view text, std::wstring* account) {
+  // Narrowed character by character, as the pieces are plain digits.
+  std::string narrow;
+  narrow.reserve(text.size());
+  for (wchar_t c : text) narrow.push_back(static_cast<char>(c));
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (;;) {
+    size_t dash = narrow.find('-', start);
+    pieces.push_back(narrow.substr(start, dash == std::string::npos ? std::string::npos : dash - start));
+    if (dash == std::string::npos) break;
+    start = dash + 1;
+  }
+  // revision, authority, then the sub-authorities; a SID holds at most 15.
+  if (pieces.size() < 2) return false;
+  size_t sub_count = pieces.size() - 2;
+  if (sub_count > SID_MAX_SUB_AUTHORITIES) return false;
+  if (pieces[1].empty()) return false;
+  char authority = pieces[1][0];
+  if (authority != '0' && authority != '1' && authority != '2' && authority != '3' && authority != '5') return false;
+  SID_IDENTIFIER_AUTHORITY id = {{0, 0, 0, 0, 0, static_cast<BYTE>(authority - '0')}};
+  BYTE storage[SECURITY_MAX_SID_SIZE] = {};
+  PSID sid = storage;
+  if (!::InitializeSid(sid, &id, static_cast<BYTE>(sub_count))) return false;
+  for (size_t i = 0; i < sub_count; ++i)
+    *::GetSidSubAuthority(sid, static_cast<DWORD>(i)) = static_cast<DWORD>(std::strtoul(pieces[i + 2].c_str(), nullptr, 10));
+  return LookupAccount(nullptr, sid, account);
+}
+
+std::optional<std::wstring> InsertStrings(std::wstring_view templ, const std::vector<std::wstring_view>& strings,
+                                          HMODULE param_module) {
+  try {
+    Output out;
+    size_t pos = 0;
+    for (;;) {
+      size_t percent = templ.find(L'%', pos);
+      if (percent == std::wstring_view::npos) break;
+      out.Append(templ.substr(pos, percent - pos));
+      pos = percent;
+      size_t cursor = percent + 1;
+      uint32_t n = ReadNumber(templ, &cursor);
+      std::wstring looked_up;
+      std::wstring_view value;
+      if (n != 0) {
+        if (n > strings.size()) break;  // the rest is copied as it stands
+        value = strings[n - 1];
+      } else if (cursor >= templ.size() || templ[cursor] != L'%') {
+        out.Append(L"%");
+        pos = percent + 1;
+        continue;
+      } else {
+        size_t run_end = cursor;
+        while (run_end < templ.size() && templ[run_end] == L'%') ++run_end;
+        cursor = run_end;
+        n = ReadNumber(templ, &cursor);
+        if (n == 0) break;
+        if (!LookupMessage(param_module, n, &looked_up)) {
+          out.Append(templ.substr(percent, run_end - percent));
+          pos = run_end;
+          continue;
+        }
+        value = looked_up;
+      }
+      std::wstring account;
+      if (value.size() > 5 && value.substr(0, 4) == L"%{S-" &&
+          ResolveSidText(value.substr(4, value.size() - 5), &account)) {
+        out.Append(account);
+      } else {
+        out.Append(value);
+      }
+      pos = cursor;
+    }
+    if (pos < templ.size()) out.Append(templ.substr(pos));
+    return out.Take();
+  } catch (...) {  // no memory: no text from this path
+    return std::nullopt;
+  }
+}
+
+bool ExpandModulePath(std::wstring_view path, std::wstring* out) {
+  size_t first = path.find(L'%');
+  size_t last = path.rfind(L'%');
+  if (first == std::wstring_view::npos) {
+    out->assign(path);
+    return true;
+  }
+  std::wstring piece(path.substr(first, last - first + 1));
+  if (piece.size() > 255) return false;
+  wchar_t expanded[512];
+  DWORD n = ::ExpandEnvironmentStringsW(piece.c_str(), expanded, 512);
+  if (n == 0 || n > 512) return false;
+  std::wstring result(path.substr(0, first));
+  result += expanded;
+  result.append(path.substr(last + 1));
+  *out = std::move(result);
+  return true;
+}
+
+MessageTextCache::MessageTextCache() : clock_([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
+
+int64_t MessageTextCache::Now() {
+  if (!pass_caching_) return clock_();
+  if (pass_now_ == 0) pass_now_ = clock_();
+  return pass_now_;
+}
+
+bool MessageTextCache::CachedCategory(const std::wstring& key, std::wstring* text) {
+  int64_t now = Now();
+  if (created_ == 0) {
+    created_ = now;
+  } else if (now - created_ > kCategoryLifeSeconds) {
+    created_ = now;
+    categories_.clear();
+    return false;
+  }
+  auto it = categories_.find(key);
+  if (it == categories_.end()) return false;
+  *text = it->second;
+  return true;
+}
+
+bool MessageTextCache::CategoryText(WORD category, const std::wstring& source, const std::wstring& log,
+                                    std::wstring* text) {
+  std::wstring key;
+  if (!FormatW(&key, L"%s %s %d", log.c_str(), source.c_str(), static_cast<int>(category))) return false;
+  if (CachedCategory(key, text)) return true;
+  if (category == 0) {
+    *text = L"None";
+    return true;
+  }
+  FormatW(text, L"Category #%d", static_cast<int>(category));
+  std::wstring key_path;
+  std::wstring file;
+  std::wstring path;
+  if (!FormatW(&key_path, L"%s\\%s\\%s", kEventLogKey, log.c_str(), source.c_str()) ||
+      !ReadMachineString(key_path.c_str(), L"CategoryMessageFile", 260, &file) || !ExpandModulePath(file, &path) ||
+      path.size() >= 260)
+    return false;
+  UniqueModule holder;
+  HMODULE module = Module(path, &holder);
+  if (!module) return false;
+  wchar_t buf[260];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module, category,
+                             kSystemDefaultLanguage, buf, 260, nullptr);
+  if (n == 0) return false;
+  text->assign(buf, n);
+  categories_[key] = *text;
+  return true;
+}
+
+const MessageTextCache::SourceValues& MessageTextCache::Values(const std::wstring& log, const std::wstring& source,
+                                                               SourceValues* scratch) {
+  std::wstring key;
+  FormatW(&key, L"%s\\%s\\%s", kEventLogKey, log.c_str(), source.c_str());
+  if (pass_caching_) {
+    auto it = values_.find(key);
+    if (it != values_.end()) return it->second;
+  }
+  SourceValues v;
+  UniqueRegKey source_key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WRITE, source_key.Put()) == ERROR_SUCCESS) {
+    v.has_event_files = ReadString(source_key.Get(), L"EventMessageFile", 512, &v.event_files);
+    v.has_parameter_file = ReadString(source_key.Get(), L"ParameterMessageFile", 512, &v.parameter_file);
+  }
+  if (!pass_caching_) {
+    *scratch = std::move(v);
+    return *scratch;
+  }
+  return values_.emplace(std::move(key), std::move(v)).first->second;
+}
+
+HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder) {
+  if (!pass_caching_) {
+    holder->Reset(LoadDataModule(path));
+    return holder->Get();
+  }
+  auto it = modules_.find(path);
+  if (it != modules_.end()) return it->second.Get();
+  // A module that cannot be loaded is remembered too, as it will not load later in the pass.
+  return modules_.emplace(path, UniqueModule(LoadDataModule(path))).first->second.Get();
+}
+
+bool MessageTextCache::MessageText(DWORD event_id, const std::wstring& source,
+                                   const std::vector<std::wstring_view>& strings, const std::wstring& log,
+                                   std::wstring* text) {
+  SourceValues scratch;
+  const SourceValues& values = Values(log, source, &scratch);
+  std::optional<std::wstring> result;
+  if (values.has_event_files) {
+    std::wstring_view files = values.event_files;
+    size_t start = 0;
+    while (!result && start <= files.size()) {
+      size_t end = files.find(L';', start);
+      if (end == std::wstring_view::npos) end = files.size();
+      std::wstring path;
+      if (!ExpandModulePath(files.substr(start, end - start), &path)) break;
+      UniqueModule holder;
+      HMODULE module = Module(path, &holder);
+      if (!module) break;
+      std::wstring templ;
+      if (LookupMessage(module, event_id, &templ)) result = InsertStrings(templ, strings, nullptr);
+      start = end + 1;
+    }
+  }
+  if (!result) {
+    try {
+      std::wstring joined;
+      for (size_t i = 0; i < strings.size(); ++i) {
+        if (i) joined += L',';
+        joined.append(strings[i]);
+      }
+      joined += L'\n';
+      result = std::move(joined);
+    } catch (...) {
+      result.reset();
+    }
+  }
+  // Only a run of '%' before digits can change in the parameter pass: a
+  // text without "%%" would come back as it is, so its module is not loaded.
+  if (result && values.has_parameter_file && result->find(L"%%") != std::wstring::npos) {
+    std::wstring_view files = values.parameter_file;
+    size_t semicolon = files.rfind(L';');
+    std::wstring path;
+    if (ExpandModulePath(semicolon == std::wstring_view::npos ? files : files.substr(semicolon + 1), &path)) {
+      UniqueModule holder;
+      if (HMODULE module = Module(path, &holder)) {
+        if (auto replaced = InsertStrings(*result, {}, module)) result = std::move(replaced);
+      }
+    }
+  }
+  *text = result ? std::move(*result) : std::wstring(L"None");
+  return true;
+}
+
+bool MessageTextCache::Account(const std::wstring& computer, PSID sid, std::wstring* account) {
+  if (!pass_caching_) return LookupAccount(computer.c_str(), sid, account);
+  std::wstring key = computer;
+  key += L'|';
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  for (DWORD i = 0, n = ::GetLengthSid(sid); i < n; ++i) key += static_cast<wchar_t>(bytes[i]);
+  auto it = accounts_.find(key);
+  if (it == accounts_.end()) {
+    std::optional<std::wstring> found;
+    std::wstring text;
+    if (LookupAccount(computer.c_str(), sid, &text)) found = std::move(text);
+    it = accounts_.emplace(std::move(key), std::move(found)).first;
+  }
+  if (!it->second) return false;
+  *account = *it->second;
+  return true;
+}
+
+void MessageTextCache::EndPass() noexcept {
+  pass_now_ = 0;
+  accounts_.clear();
+  modules_.clear();
+  values_.clear();
+}
+
+}  // namespace brisel

@@ -1,0 +1,98 @@
+// Texts of an event-log entry: its category and its message, built from the
+// message modules that the entry's source names in the registry.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "module/com.h"
+
+namespace brisel {
+
+constexpr wchar_t kEventLogKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog";
+
+// Fills in the insertion strings (%n), parameter messages (%%n, looked up
+// in param_module, or in the main executable when it is null) and account
+// names (%{S-...}) of a message template. None when memory runs out.
+std::optional<std::wstring> InsertStrings(std::wstring_view templ, const std::vector<std::wstring_view>& strings,
+                                          HMODULE param_module);
+
+// Environment references of a module path, from the first to the last '%',
+// expanded; a path without '%' is used as it is. False when expansion fails.
+bool ExpandModulePath(std::wstring_view path, std::wstring* out);
+
+// "domain\name" of a security identifier written as text after "%{S-"
+// (such as "1-5-18"); false when it is malformed or does not resolve.
+bool ResolveSidText(std::wstring_view text, std::wstring* account);
+
+// "domain\name" of a binary security identifier, looked up on system (null
+// for this machine).
+bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account);
+
+// Category texts (kept for a day) and, for one collection pass, the message
+// modules and the registry values that name them.
+class MessageTextCache {
+ public:
+  static constexpr int64_t kCategoryLifeSeconds = 86400;
+  using Clock = std::function<int64_t()>;
+
+  MessageTextCache();
+  MessageTextCache(const MessageTextCache&) = delete;
+  MessageTextCache& operator=(const MessageTextCache&) = delete;
+
+  // The category text; false when it is the "Category #n" stand-in.
+  bool CategoryText(WORD category, const std::wstring& source, const std::wstring& log, std::wstring* text);
+  // The message: from the source's modules, else the strings joined by ','.
+  bool MessageText(DWORD event_id, const std::wstring& source, const std::vector<std::wstring_view>& strings,
+                   const std::wstring& log, std::wstring* text);
+
+  // "domain\name" of an entry's user, looked up on the entry's computer;
+  // kept for the pass, as a lookup that names a computer is slow.
+  bool Account(const std::wstring& computer, PSID sid, std::wstring* account);
+
+  // Releases the modules and registry values kept during a pass.
+  void EndPass() noexcept;
+
+  // Without pass caching every entry loads and unloads its modules and reads
+  // the registry again (for measurements).
+  void SetPassCaching(bool on) noexcept { pass_caching_ = on; }
+  void SetClock(Clock clock) { clock_ = std::move(clock); }
+  size_t CategoryCount() const noexcept { return categories_.size(); }
+  size_t LoadedModules() const noexcept { return modules_.size(); }
+
+ private:
+  struct SourceValues {
+    bool has_event_files = false;
+    std::wstring event_files;
+    bool has_parameter_file = false;
+    std::wstring parameter_file;
+  };
+
+  bool CachedCategory(const std::wstring& key, std::wstring* text);
+  // The clock, read once per pass with pass caching (the platform's clock
+  // is slow enough to matter per entry).
+  int64_t Now();
+  const SourceValues& Values(const std::wstring& log, const std::wstring& source, SourceValues* scratch);
+  // A module loaded as a data file, or null. Kept in the pass cache, or
+  // owned by *holder without it.
+  HMODULE Module(const std::wstring& path, UniqueModule* holder);
+
+  Clock clock_;
+  int64_t created_ = 0;
+  int64_t pass_now_ = 0;
+  std::map<std::wstring, std::wstring> categories_;
+  bool pass_caching_ = true;
+  std::unordered_map<std::wstring, UniqueModule> modules_;
+  std::unordered_map<std::wstring, SourceValues> values_;
+  std::unordered_map<std::wstring, std::optional<std::wstring>> accounts_;
+};
+
+}  // namespace brisel

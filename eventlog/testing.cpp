@@ -1,0 +1,7 @@
+#include "eventlog/testing.h"
+
+namespace brisel::testing {
+
+void UseEventLogApi(const EventLogApi* api) noexcept { detail::g_event_log_override.store(api); }
+
+}  // namespace brisel::testing

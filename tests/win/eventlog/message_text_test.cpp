@@ -1,0 +1,223 @@
+// Message and category texts: the insertion pass, module paths, account
+// names, the message modules of a source, the category cache and its expiry,
+// and the per-pass module cache.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include "collector/strings.h"
+#include "eventlog/message_text.h"
+#include "tests/win/eventlog/test_logs.h"
+
+using namespace brisel;
+using namespace brisel::test;
+
+namespace {
+
+std::wstring Insert(std::wstring_view templ, std::vector<std::wstring_view> strings, HMODULE module = nullptr) {
+  auto text = InsertStrings(templ, strings, module);
+  EXPECT_TRUE(text.has_value());
+  return text ? *text : L"<none>";
+}
+
+std::wstring AccountOf(const wchar_t* sid_text) {
+  PSID sid = nullptr;
+  if (!::ConvertStringSidToSidW(sid_text, &sid)) return L"";
+  UniqueLocalMemory owner(sid);
+  std::wstring account;
+  return LookupAccount(nullptr, sid, &account) ? account : L"";
+}
+
+UniqueModule LoadMessages(const wchar_t* name) {
+  return UniqueModule(::LoadLibraryExW((MessageDir() + L"\\" + name).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+}
+
+TEST(Insertion, NumberedStringsAreInserted) {
+  EXPECT_EQ(Insert(L"Service %1 entered the %2 state.", {L"Spooler", L"running"}),
+            L"Service Spooler entered the running state.");
+  EXPECT_EQ(Insert(L"%2%1%2", {L"a", L"b"}), L"bab");
+  EXPECT_EQ(Insert(L"%01 leading zero", {L"x"}), L"x leading zero");
+}
+
+TEST(Insertion, AReferenceBeyondTheStringsEndsTheSubstitution) {
+  EXPECT_EQ(Insert(L"%3", {L"a", L"b"}), L"%3");
+  EXPECT_EQ(Insert(L"a %1 b %3 c %2", {L"X", L"Y"}), L"a X b %3 c %2");
+  EXPECT_EQ(Insert(L"%99999999999999 huge", {L"X"}), L"%99999999999999 huge");
+  EXPECT_EQ(Insert(L"%1", {}), L"%1");
+}
+
+TEST(Insertion, PercentSignsWithoutNumbersStay) {
+  EXPECT_EQ(Insert(L"100% done", {}), L"100% done");
+  EXPECT_EQ(Insert(L"50%", {}), L"50%");
+  EXPECT_EQ(Insert(L"%0 stays, %x stays", {L"a"}), L"%0 stays, %x stays");
+  EXPECT_EQ(Insert(L"then %%0 ends %1", {L"a"}), L"then %%0 ends %1");
+  EXPECT_EQ(Insert(L"tail %%", {}), L"tail %%");
+}
+
+TEST(Insertion, WidthFormsAreLeftAsText) {
+  EXPECT_EQ(Insert(L"Value %1!s! and %2!d! kept", {L"a", L"b"}), L"Value a!s! and b!d! kept");
+}
+
+TEST(Insertion, ParameterMessagesComeFromTheParameterModule) {
+  // The test program has no message table: the number stays as text.
+  EXPECT_EQ(Insert(L"Error %%5", {}), L"Error %%5");
+  UniqueModule params = LoadMessages(L"evparam.dll");
+  ASSERT_TRUE(params);
+  EXPECT_EQ(Trim(Insert(L"Error %%5", {}, params.Get())), L"Error Access is denied.");
+  EXPECT_EQ(Trim(Insert(L"Error %%%7!", {}, params.Get())), L"Error seven\r\n!");
+  EXPECT_EQ(Insert(L"Error %%%6 left", {}, params.Get()), L"Error %%%6 left");
+}
+
+TEST(Insertion, SecurityIdentifiersBecomeAccountNames) {
+  std::wstring system = AccountOf(L"S-1-5-18");
+  ASSERT_FALSE(system.empty());
+  EXPECT_NE(system.find(L'\\'), std::wstring::npos);
+  EXPECT_EQ(Insert(L"by %1.", {L"%{S-1-5-18}"}), L"by " + system + L".");
+  // Malformed or unknown identifiers stay as they are.
+  for (const wchar_t* kept : {L"%{S-1-9-5}", L"%{S-}", L"%{S-1-5-21-1-2-3-1000}", L"%{X-1-5-18}",
+                              L"%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"})
+    EXPECT_EQ(Insert(L"%1", {kept}), kept);
+}
+
+TEST(Insertion, LongTextsGrowTheOutputIntact) {
+  std::wstring big(3000, L'x');
+  EXPECT_EQ(Insert(L"[%1][%1][%1]", {big}), L"[" + big + L"][" + big + L"][" + big + L"]");
+  // A piece larger than twice the text written so far.
+  std::wstring huge(100000, L'y');
+  std::wstring prefix(2040, L'p');
+  EXPECT_EQ(Insert(prefix + L"%1%2", {huge, L"!"}), prefix + huge + L"!");
+}
+
+TEST(ModulePath, EnvironmentReferencesAreExpandedFromFirstToLastPercent) {
+  std::wstring out;
+  ASSERT_TRUE(ExpandModulePath(L"C:\\plain\\path.dll", &out));
+  EXPECT_EQ(out, L"C:\\plain\\path.dll");
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"BRISEL_A", L"first"));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"BRISEL_B", L"second"));
+  ASSERT_TRUE(ExpandModulePath(L"C:\\%BRISEL_A%\\mid\\%BRISEL_B%\\m.dll", &out));
+  EXPECT_EQ(out, L"C:\\first\\mid\\second\\m.dll");
+  ASSERT_TRUE(ExpandModulePath(L"%NO_SUCH_BRISEL_VAR%\\m.dll", &out));
+  EXPECT_EQ(out, L"%NO_SUCH_BRISEL_VAR%\\m.dll");
+}
+
+TEST(ModulePath, OverlongPiecesOrExpansionsFail) {
+  std::wstring out = L"unchanged";
+  EXPECT_FALSE(ExpandModulePath(L"%" + std::wstring(300, L'A') + L"%\\m.dll", &out));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"BRISEL_LONG", std::wstring(600, L'z').c_str()));
+  EXPECT_FALSE(ExpandModulePath(L"%BRISEL_LONG%\\m.dll", &out));
+  EXPECT_EQ(out, L"unchanged");
+}
+
+class Texts : public ::testing::Test {
+ protected:
+  std::wstring Message(const wchar_t* source, DWORD id, std::vector<std::wstring_view> strings) {
+    std::wstring text;
+    EXPECT_TRUE(cache_.MessageText(id, source, strings, log_.Name(), &text));
+    return text;
+  }
+  std::wstring Category(const wchar_t* source, WORD number, bool expect_found) {
+    std::wstring text;
+    EXPECT_EQ(cache_.CategoryText(number, source, log_.Name(), &text), expect_found);
+    return text;
+  }
+  void SetValue(const wchar_t* source, const wchar_t* name, const std::wstring& value) {
+    UniqueRegKey key;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (log_.KeyPath() + L"\\" + source).c_str(), 0, KEY_WRITE, key.Put()),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+
+  TestLog log_;
+  MessageTextCache cache_;
+};
+
+TEST_F(Texts, MessagesAreLookedUpByTheFullIdentifier) {
+  EXPECT_EQ(Trim(Message(L"SrcA", 0xC00003E8, {L"Spooler", L"running"})),
+            L"Service Spooler entered the running state.");
+  // The low 16 bits alone are another message: the joined strings stand in.
+  EXPECT_EQ(Message(L"SrcA", 1000, {L"Spooler", L"running"}), L"Spooler,running\n");
+}
+
+TEST_F(Texts, LaterModulesOfTheListAreTried) {
+  EXPECT_EQ(Trim(Message(L"SrcA", 2000, {L"x"})), L"From the second module: x");
+  // A module that cannot be loaded ends the search.
+  EXPECT_EQ(Message(L"MissingFirst", 2000, {L"x"}), L"x\n");
+}
+
+TEST_F(Texts, WithoutModulesTheStringsAreJoined) {
+  EXPECT_EQ(Message(L"Plain", 7, {L"a", L"b"}), L"a,b\n");
+  EXPECT_EQ(Message(L"Plain", 7, {}), L"\n");
+  EXPECT_EQ(Message(L"NotRegistered", 7, {L"only"}), L"only\n");
+}
+
+TEST_F(Texts, TheParameterPassUsesTheLastParameterModule) {
+  EXPECT_EQ(Trim(Message(L"SrcA", 1003, {})), L"Error Access is denied.");
+  EXPECT_EQ(Trim(Message(L"NoParam", 1003, {})), L"Error %%5");
+  // The pass also runs over the joined strings.
+  EXPECT_EQ(Trim(Message(L"SrcA", 4242, {L"code %%7"})), L"code seven");
+}
+
+TEST_F(Texts, MessageTemplatesKeepTheirPercentForms) {
+  EXPECT_EQ(Trim(Message(L"SrcA", 1002, {})), L"100% done");
+  EXPECT_EQ(Trim(Message(L"SrcA", 1001, {L"a", L"b"})), L"%3");
+  EXPECT_EQ(Trim(Message(L"SrcA", 1005, {L"a", L"b"})), L"Value a!s! and b!d! kept");
+}
+
+TEST_F(Texts, CategoriesComeFromTheCategoryModule) {
+  EXPECT_EQ(Category(L"Plain", 0, true), L"None");
+  EXPECT_EQ(Trim(Category(L"SrcA", 1, true)), L"Disk");
+  EXPECT_EQ(Trim(Category(L"SrcA", 2, true)), L"Network");
+  EXPECT_EQ(cache_.CategoryCount(), 2u);
+  // Stand-ins are not kept: every entry asks again.
+  EXPECT_EQ(Category(L"SrcA", 9, false), L"Category #9");
+  EXPECT_EQ(Category(L"Plain", 3, false), L"Category #3");
+  EXPECT_EQ(cache_.CategoryCount(), 2u);
+}
+
+TEST_F(Texts, CategoryTextsAreKeptForADay) {
+  int64_t now = 1000000;
+  cache_.SetClock([&now] { return now; });
+  EXPECT_EQ(Trim(Category(L"SrcA", 1, true)), L"Disk");
+  // The module goes; the kept text still answers.
+  SetValue(L"SrcA", L"CategoryMessageFile", L"C:\\absent.dll");
+  // The clock is read once per pass.
+  cache_.EndPass();
+  now += MessageTextCache::kCategoryLifeSeconds;
+  EXPECT_EQ(Trim(Category(L"SrcA", 1, true)), L"Disk");
+  now += 1;
+  EXPECT_EQ(Trim(Category(L"SrcA", 1, true)), L"Disk") << "same pass, same time";
+  cache_.EndPass();
+  EXPECT_EQ(Category(L"SrcA", 1, false), L"Category #1");
+  EXPECT_EQ(cache_.CategoryCount(), 0u);
+}
+
+TEST_F(Texts, ModulesAreKeptForOnePassOnly) {
+  std::vector<std::wstring> cached;
+  for (DWORD id : {0xC00003E8u, 1003u, 2000u, 4242u, 1006u}) cached.push_back(Message(L"SrcA", id, {L"s1", L"s2"}));
+  EXPECT_GT(cache_.LoadedModules(), 0u);
+  cache_.EndPass();
+  EXPECT_EQ(cache_.LoadedModules(), 0u);
+  cache_.SetPassCaching(false);
+  std::vector<std::wstring> uncached;
+  for (DWORD id : {0xC00003E8u, 1003u, 2000u, 4242u, 1006u}) uncached.push_back(Message(L"SrcA", id, {L"s1", L"s2"}));
+  EXPECT_EQ(cache_.LoadedModules(), 0u);
+  EXPECT_EQ(cached, uncached);
+}
+
+TEST_F(Texts, TheParameterModuleIsLoadedOnlyForTextsWithDoublePercent) {
+  EXPECT_EQ(Trim(Message(L"SrcA", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
+  EXPECT_EQ(cache_.LoadedModules(), 1u);
+  EXPECT_EQ(Trim(Message(L"SrcA", 1003, {})), L"Error Access is denied.");
+  EXPECT_EQ(cache_.LoadedModules(), 2u);
+}
+
+TEST_F(Texts, RegistryChangesAreSeenAtTheNextPass) {
+  EXPECT_EQ(Message(L"NoParam", 2000, {L"x"}), L"x\n");
+  SetValue(L"NoParam", L"EventMessageFile", L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll");
+  cache_.EndPass();
+  EXPECT_EQ(Trim(Message(L"NoParam", 2000, {L"x"})), L"From the second module: x");
+}
+
+}  // namespace
