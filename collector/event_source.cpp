@@ -119,9 +119,7 @@ bool WorkerThread::Running() const noexcept {
 }
 
 unsigned __stdcall ntEventLogThread(void* arg) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "mo.log", 0);
-  tvDebugSetName("ASYNC Thread");
+  trace::StartWorker("ASYNC Thread");
   if (tvDebugLevel > 0) tvDebugPrint(1, "Enter ntEventLogThread\n");
   std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
   if (!owned || !*owned) {

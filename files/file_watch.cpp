@@ -295,9 +295,7 @@ void FileWatchSource::Loop() {
 }
 
 unsigned __stdcall ntFilesThread(void* arg) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "mo.log", 0);
-  tvDebugSetName("ASYNC NTFILES Thread");
+  trace::StartWorker("ASYNC NTFILES Thread");
   std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
   auto* source = owned ? dynamic_cast<FileWatchSource*>(owned->get()) : nullptr;
   if (source) {

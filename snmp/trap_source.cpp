@@ -269,9 +269,7 @@ bool StartTrapWorker(const std::shared_ptr<TrapDispatcher>& dispatcher) {
 DWORD TrapWorkerThreadId() noexcept { return g_worker_thread_id; }
 
 unsigned __stdcall SnmpTrapThread(void* arg) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "mo.log", 0);
-  tvDebugSetName("ASYNC SNMPEVENT Thread");
+  trace::StartWorker("ASYNC SNMPEVENT Thread");
   std::unique_ptr<std::shared_ptr<TrapDispatcher>> owned(static_cast<std::shared_ptr<TrapDispatcher>*>(arg));
   if (!owned || !*owned) return 0;
   TrapDispatcher& dispatcher = **owned;

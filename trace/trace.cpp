@@ -203,6 +203,12 @@ std::string ProgramName() {
   return g_state.program;
 }
 
+void StartWorker(const char* thread_name) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "mo.log", 0);
+  tvDebugSetName(thread_name);
+}
+
 void ResetState() {
   std::lock_guard lock(g_lock);
   g_state = State();

@@ -24,6 +24,10 @@ constexpr size_t kMaxMessage = 16384;
 // The current trace file ("" when none) and the program name.
 std::string CurrentFile();
 std::string ProgramName();
+// What every worker thread does first: the module's trace file "mo.log" and
+// the level configured for the thread's name.
+void StartWorker(const char* thread_name);
+
 // Forgets the process-wide state, as in a fresh process (for tests).
 void ResetState();
 

@@ -43,9 +43,9 @@ std::u16string Format(std::u16string_view pattern, std::initializer_list<FormatA
             out.push_back(pattern[i]);
             continue;
         }
-        std::size_t spec = i + 1;
-        if (spec < pattern.size() && pattern[spec] == u'l') ++spec;
-        if (spec >= pattern.size() || (pattern[spec] != u's' && pattern[spec] != u'd' && pattern[spec] != u'u')) {
+        std::size_t conversion = i + 1;
+        if (conversion < pattern.size() && pattern[conversion] == u'l') ++conversion;
+        if (conversion >= pattern.size() || (pattern[conversion] != u's' && pattern[conversion] != u'd' && pattern[conversion] != u'u')) {
             out.push_back(pattern[i]);
             continue;
         }
@@ -55,7 +55,7 @@ std::u16string Format(std::u16string_view pattern, std::initializer_list<FormatA
             out += Widen(std::to_string(arg->number));
         }
         ++arg;
-        i = spec;
+        i = conversion;
     }
     return out;
 }

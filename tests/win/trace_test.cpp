@@ -70,16 +70,11 @@ class Trace : public ::testing::Test {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGenericKey);
     trace::ResetState();
   }
-  static void StartWorker(const char* name) {
-    tvDebugInit("talvanemo");
-    tvDebugSet(2, "mo.log", 0);
-    tvDebugSetName(name);
-  }
 };
 
 TEST_F(Trace, FirstWorkerWritesDefaultLevelAndTracesToTempDirectory) {
   ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, "TraceMOtrace test first");
-  StartWorker("Trace Test First");
+  trace::StartWorker("Trace Test First");
   DWORD stored = 0;
   ASSERT_TRUE(ReadDword(kLevelKey, "TraceMOtrace test first", &stored));
   EXPECT_EQ(stored, 16u);

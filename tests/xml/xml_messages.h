@@ -138,12 +138,12 @@ inline bool MatchesPattern(std::u16string_view text, std::u16string_view pattern
             if (MatchesPattern(text.substr(skip), pattern.substr(2))) return true;
         return false;
     }
-    std::size_t spec = pattern.substr(0, 2) == u"%d" ? 2 : pattern.substr(0, 3) == u"%lu" ? 3 : 0;
-    if (spec) {
+    std::size_t conversion = pattern.substr(0, 2) == u"%d" ? 2 : pattern.substr(0, 3) == u"%lu" ? 3 : 0;
+    if (conversion) {
         std::size_t digits = 0;
         while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9') ++digits;
         if (digits == 0) return false;
-        return MatchesPattern(text.substr(digits), pattern.substr(spec));
+        return MatchesPattern(text.substr(digits), pattern.substr(conversion));
     }
     return !text.empty() && text[0] == pattern[0] && MatchesPattern(text.substr(1), pattern.substr(1));
 }

@@ -64,8 +64,8 @@ class FakeCompiler final : public IMofCompiler {
     Record(file, server, flags, class_flags, instance_flags);
     unsigned long hr = 0;
     long phase = 0;
-    std::wstring spec = Env(L"FAKE_MOF_RESULT");
-    if (!spec.empty()) swscanf(spec.c_str(), L"%lx %ld", &hr, &phase);
+    std::wstring wanted = Env(L"FAKE_MOF_RESULT");
+    if (!wanted.empty()) swscanf(wanted.c_str(), L"%lx %ld", &hr, &phase);
     if (info) {
       info->lPhaseError = phase;
       info->hRes = static_cast<HRESULT>(hr);

@@ -16,16 +16,7 @@ using test::AsText;
 using test::Dispatch;
 
 // The event of a Filter call; unset fields are empty.
-struct Event {
-  const wchar_t* log = L"";
-  const wchar_t* type = L"";
-  const wchar_t* source = L"";
-  const wchar_t* category = L"";
-  const wchar_t* event_id = L"";
-  const wchar_t* user = L"";
-  const wchar_t* computer = L"";
-  const wchar_t* description = L"";
-};
+using Event = test::RecordFields;
 
 class NtEventFilterTest : public ::testing::Test {
  protected:
@@ -42,7 +33,7 @@ class NtEventFilterTest : public ::testing::Test {
     test::CallResult r = filter_.Call(
         L"Filter", {file, filters.log, values.log, filters.type, values.type, filters.source, values.source,
                     filters.category, values.category, filters.event_id, values.event_id, filters.user, values.user,
-                    filters.computer, values.computer, filters.description, values.description, case_sensitive,
+                    filters.computer, values.computer, filters.message, values.message, case_sensitive,
                     Arg::Out(&err)});
     EXPECT_EQ(r.hr, S_OK);
     EXPECT_EQ(r.value.Type(), VT_BOOL);
@@ -87,7 +78,7 @@ TEST_F(NtEventFilterTest, EveryFilterArgumentTestsItsValue) {
   EXPECT_TRUE(Filter({.event_id = L"^10[0-9]$"}, {.event_id = L"110"}));
   EXPECT_TRUE(Filter({.user = L"^bob$"}, {.user = L"alice"}));
   EXPECT_TRUE(Filter({.computer = L"^host1$"}, {.computer = L"host2"}));
-  EXPECT_TRUE(Filter({.description = L"full"}, {.description = L"all good"}));
+  EXPECT_TRUE(Filter({.message = L"full"}, {.message = L"all good"}));
 }
 
 TEST_F(NtEventFilterTest, SettingsPersistAcrossCalls) {
