@@ -23,6 +23,30 @@ enum class Op : uint8_t {
 
 inline constexpr uint32_t kNone = 0xFFFFFFFFu;
 
+// The failure memo holds one bit per (row, position), position-major, for positions
+// 0 to length. Size is the size type of the target: on i686 it has 32 bits, which
+// rows x positions can pass, so the arithmetic is done in 64 bits and narrowed only
+// once the result is known to fit.
+// Words to allocate, or 0 when the memo would pass budgetBits or the address space.
+template <class Size>
+Size MemoWords(uint32_t rows, uint32_t length, uint64_t budgetBits) {
+    const uint64_t bits = uint64_t(rows) * (uint64_t(length) + 1);
+    if (bits > budgetBits) return 0;
+    const uint64_t words = bits / 64 + 1;
+    if (words > uint64_t(Size(~Size(0))) / sizeof(uint64_t)) return 0;
+    return static_cast<Size>(words);
+}
+
+// Index of the word that holds the bit of (row, pos), and that bit's place in it.
+// Within a memo that MemoWords admitted, the word index fits in Size.
+template <class Size>
+Size MemoWord(uint32_t rows, uint32_t row, uint32_t pos) {
+    return static_cast<Size>((uint64_t(pos) * rows + row) >> 6);
+}
+inline uint32_t MemoBit(uint32_t rows, uint32_t row, uint32_t pos) {
+    return static_cast<uint32_t>((uint64_t(pos) * rows + row) & 63);
+}
+
 }  // namespace regex_internal
 
 struct CRegex::Inst {

@@ -18,6 +18,9 @@
 
 using regex_internal::InRanges;
 using regex_internal::kNone;
+using regex_internal::MemoBit;
+using regex_internal::MemoWord;
+using regex_internal::MemoWords;
 using regex_internal::Op;
 
 namespace {
@@ -89,12 +92,10 @@ private:
     bool StartMemo();
     // Position-major, so that the rows of one position share a cache line.
     bool Seen(uint32_t row, uint32_t pos) const {
-        std::size_t bit = std::size_t(pos) * re_.memoRows_ + row;
-        return (memo_[bit >> 6] >> (bit & 63)) & 1;
+        return (memo_[MemoWord<std::size_t>(re_.memoRows_, row, pos)] >> MemoBit(re_.memoRows_, row, pos)) & 1;
     }
     void Mark(uint32_t row, uint32_t pos) {
-        std::size_t bit = std::size_t(pos) * re_.memoRows_ + row;
-        memo_[bit >> 6] |= uint64_t(1) << (bit & 63);
+        memo_[MemoWord<std::size_t>(re_.memoRows_, row, pos)] |= uint64_t(1) << MemoBit(re_.memoRows_, row, pos);
     }
     // Lowest continuation position at or below pos worth trying for a repetition, or
     // kNone; positions skipped on the way are remembered as failed.
@@ -209,9 +210,9 @@ bool RegexSearcher::Run(uint32_t& start, uint32_t& end) {
 }
 
 bool RegexSearcher::StartMemo() {
-    std::size_t bits = std::size_t(re_.memoRows_) * (std::size_t(n_) + 1);
-    if (bits > tuning_.memoBudgetBits) return false;
-    memoStore_.reset(new uint64_t[bits / 64 + 1]());
+    std::size_t words = MemoWords<std::size_t>(re_.memoRows_, n_, tuning_.memoBudgetBits);
+    if (words == 0) return false;
+    memoStore_.reset(new uint64_t[words]());
     memo_ = memoStore_.get();
     stats_.memo = true;
     return true;

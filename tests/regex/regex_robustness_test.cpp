@@ -2,6 +2,7 @@
 // shape: no subject may overflow the searching thread's stack, make a search take
 // time beyond program size x subject length, or change what matches.
 #include "rules/regex/regex.h"
+#include "rules/regex/regex_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -301,6 +302,40 @@ TEST(RegexMemory, MemoLargerThanItsBudgetIsNotAllocated) {
     EXPECT_EQ(re.Search(s, small, &stats), 5001);
     EXPECT_FALSE(stats.memo);
     EXPECT_TRUE(stats.breadth);
+}
+
+// Sizes that wrap in a 32-bit size type: i686 must refuse or index them as a 64-bit
+// target does, so both instantiations are checked on every build.
+template <class Size>
+void CheckMemoArithmetic() {
+    using regex_internal::MemoWord;
+    using regex_internal::MemoWords;
+    const uint64_t kAll = ~uint64_t(0);
+    const bool wide = sizeof(Size) >= 8;
+    const struct {
+        uint32_t rows, length;
+        uint64_t budget;
+        uint64_t words;  // 0: refused
+    } sizes[] = {
+        {3, 100, 1u << 24, 5},                                // 303 bits
+        {64, 0, 64, 2},                                       // exactly the budget
+        {64, 0, 63, 0},
+        {4096, 1048575, 1u << 24, 0},                         // 2^32 bits: 0 in 32-bit arithmetic
+        {4096, 1048575, kAll, (uint64_t(1) << 26) + 1},
+        {8192, 1u << 20, kAll, (uint64_t(8192) * ((1u << 20) + 1)) / 64 + 1},  // 2^33 bits and more
+        {65536, 0x7FFFFFFE, kAll, wide ? uint64_t(65536) * 0x7FFFFFFF / 64 + 1 : 0},  // not addressable on i686
+    };
+    for (const auto& c : sizes) {
+        SCOPED_TRACE(testing::Message() << c.rows << " rows, length " << c.length << ", budget " << c.budget);
+        EXPECT_EQ(uint64_t(MemoWords<Size>(c.rows, c.length, c.budget)), c.words);
+    }
+    EXPECT_EQ(uint64_t(MemoWord<Size>(4096, 4095, 1048575)), (uint64_t(1) << 26) - 1);
+    EXPECT_EQ(uint64_t(MemoWord<Size>(8192, 1, 1u << 20)), uint64_t(1) << 27);  // bit 2^33 + 1
+}
+
+TEST(RegexMemory, MemoSizesAndIndexesDoNotWrapIn32Bits) {
+    CheckMemoArithmetic<uint32_t>();
+    CheckMemoArithmetic<uint64_t>();
 }
 
 }  // namespace
