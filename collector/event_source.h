@@ -51,6 +51,7 @@ class EventSource : public ErrorState {
  protected:
   bool StopSignalled() const noexcept;
   HANDLE StopEvent() const noexcept { return stop_.Get(); }
+  HANDLE ResumeEvent() const noexcept { return resume_.Get(); }
 
   // Records of the batch: guarded so that a reset from the script thread
   // never frees records the worker is using.
@@ -93,6 +94,7 @@ class WorkerThread {
   // Signals stop and waits for the thread without time limit.
   void Stop() noexcept;
   bool Running() const noexcept;
+  HANDLE Handle() const noexcept { return thread_.Get(); }
 
  private:
   std::shared_ptr<EventSource> source_;

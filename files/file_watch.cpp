@@ -260,8 +260,10 @@ void FileWatchSource::Run() {
 
 void FileWatchSource::Loop() {
   HANDLE stop = StopEvent();
+  bool resumed = false;  // a resume that came while the worker was watching
   for (;;) {
-    if (!WaitForResume()) return;
+    if (!resumed && !WaitForResume()) return;
+    resumed = false;
     if (!notification_) {
       FileFilterSettings s = filter_.Settings();
       notification_.Reset(::FindFirstChangeNotificationW(s.directory.c_str(), s.watch_subtree, s.mask));
@@ -272,22 +274,33 @@ void FileWatchSource::Loop() {
       }
       GetData();  // the baseline; a failed listing leaves the next one to be it
     }
-    // Until a listing shows a change.
-    for (;;) {
-      HANDLE handles[2] = {stop, notification_.Get()};
-      DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, PollTimeout());
+    // Changes already seen go out as soon as a reset re-arms; otherwise
+    // until a listing shows a change.
+    bool found = Armed() && !filter_.Pending().empty();
+    while (!found) {
+      HANDLE handles[3] = {stop, notification_.Get(), ResumeEvent()};
+      DWORD r = ::WaitForMultipleObjects(3, handles, FALSE, PollTimeout());
       if (r == WAIT_OBJECT_0 + 1) {
-        if (GetData()) break;
-        ::FindNextChangeNotification(notification_.Get());
+        found = GetData();
+        if (!found) ::FindNextChangeNotification(notification_.Get());
+      } else if (r == WAIT_OBJECT_0 + 2) {
+        // Kept in mind, so the worker watches on after this batch as the
+        // still-signalled event would have had it.
+        ::ResetEvent(ResumeEvent());
+        resumed = true;
+        found = Armed() && !filter_.Pending().empty();
       } else if (r == WAIT_TIMEOUT) {
-        if (GetData()) break;
+        found = GetData();
       } else {
         return;  // stopped, or the wait failed
       }
     }
     if (!Notify()) return;
-    // Drain a burst until a listing shows nothing new.
-    while (GetData()) {
+    // Drain a burst while a batch can still go out; once one is published
+    // and unread, what follows waits in the notification, not in a loop here.
+    while (Armed()) {
+      if (StopSignalled()) return;
+      if (!GetData()) break;
       if (!Notify()) return;
     }
     ::FindNextChangeNotification(notification_.Get());
