@@ -269,15 +269,19 @@ void ApplyElement(const RuleElement& element, RuleKind kind, CEventRuleFilter* r
 std::optional<std::wstring> CNtEventRules::ReadRuleFile(const std::wstring& path) {
   std::string bytes;
   if (!ReadBytes(path, &bytes)) return std::nullopt;
+  const size_t file_bytes = bytes.size();
   Encoding encoding = TakeByteOrderMark(&bytes);
-  if (bytes.empty()) return std::nullopt;
+  // A mark is bytes of the file: a file holding only a mark is not empty, and
+  // goes on to fail in both formats.
+  const bool marked = bytes.size() != file_bytes;
+  if (bytes.empty()) return marked ? std::optional<std::wstring>(std::wstring()) : std::nullopt;
   if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE) return FromUtf16(bytes, encoding == Encoding::Utf16BE);
 
   // Read in blocks of 1024 bytes; a block holding a zero byte gives only the
   // bytes before it. The whole text is converted at once, so a character split
   // between two blocks survives.
   std::string text_bytes = TextModeBytes(bytes);
-  if (text_bytes.empty()) return std::nullopt;
+  if (text_bytes.empty()) return marked ? std::optional<std::wstring>(std::wstring()) : std::nullopt;
   std::string kept;
   kept.reserve(text_bytes.size());
   for (size_t block = 0; block < text_bytes.size(); block += 1024) {

@@ -323,6 +323,19 @@ TEST(SetFilterFile, ResultCodes) {
   EXPECT_FALSE(f.Test(MakeRecord({.log = L"Application"})));
 }
 
+TEST(SetFilterFile, AMarkOnlyFileFailsInBothFormats) {
+  RuleFile good("LOG: ^System$\n");
+  for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"}) {
+    RuleFile mark_only(mark);
+    RegexEventFilter f;
+    std::wstring errors;
+    ASSERT_EQ(f.SetFilterFile(L"INCLUDE", good.Path(), &errors), 0);
+    EXPECT_EQ(f.SetFilterFile(L"INCLUDE", mark_only.Path(), &errors), -1);
+    EXPECT_EQ(errors.rfind(L"Malformed XML. Parsing error at line ", 0), 0u) << test::Narrow(errors);
+    f.WithRules([&](CNtEventRules* r) { EXPECT_EQ(r, nullptr) << "the loaded rules are dropped"; });
+  }
+}
+
 TEST(SetFilterFile, SettingsSurviveALostRuleSetButItsCaseSwitchDoesNot) {
   RuleFile neither("nonsense\n");
   RegexEventFilter f;

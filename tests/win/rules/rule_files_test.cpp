@@ -268,8 +268,18 @@ TEST(ReadRuleFile, MissingOrEmptyFileGivesNoText) {
   EXPECT_FALSE(CNtEventRules::ReadRuleFile(L"no_such_rule_file.xml"));
   RuleFile empty("");
   EXPECT_FALSE(CNtEventRules::ReadRuleFile(empty.Path()));
-  RuleFile mark_only("\xEF\xBB\xBF");
-  EXPECT_FALSE(CNtEventRules::ReadRuleFile(mark_only.Path()));
+  RuleFile end_of_text("\x1A rest");
+  EXPECT_FALSE(CNtEventRules::ReadRuleFile(end_of_text.Path()));
+}
+
+TEST(ReadRuleFile, AMarkIsTextEvenWithNothingBehindIt) {
+  const char* const files[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF\x1A"};
+  for (size_t i = 0; i < std::size(files); ++i) {
+    RuleFile mark_only(files[i]);
+    std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(mark_only.Path());
+    ASSERT_TRUE(text) << "file " << i;
+    EXPECT_EQ(*text, L"") << "file " << i;
+  }
 }
 
 TEST(ReadRuleFile, TextModeAndZeroBytesPerBlock) {
