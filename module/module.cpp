@@ -15,6 +15,7 @@ const GUID kLibId = {0xC16626B2, 0x17CE, 0x4795, {0x97, 0xA5, 0x72, 0x47, 0x9D, 
 namespace {
 
 std::atomic<LONG> g_locks{0};
+std::atomic<LONG> g_server_locks{0};
 std::atomic<HINSTANCE> g_instance{nullptr};
 
 struct IidLess {
@@ -56,7 +57,14 @@ std::wstring Upper(const wchar_t* s) {
 
 void ModuleLock() noexcept { ++g_locks; }
 void ModuleUnlock() noexcept { --g_locks; }
-LONG ModuleLockCount() noexcept { return g_locks.load(); }
+LONG ModuleLockCount() noexcept { return g_locks.load() + g_server_locks.load(); }
+
+void ServerLock() noexcept { ++g_server_locks; }
+void ServerUnlock() noexcept {
+  LONG n = g_server_locks.load();
+  while (n > 0 && !g_server_locks.compare_exchange_weak(n, n - 1)) {
+  }
+}
 
 HINSTANCE ModuleInstance() noexcept { return g_instance.load(); }
 void SetModuleInstance(HINSTANCE instance) noexcept { g_instance.store(instance); }

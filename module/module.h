@@ -14,6 +14,10 @@ extern const GUID kLibId;
 void ModuleLock() noexcept;
 void ModuleUnlock() noexcept;
 LONG ModuleLockCount() noexcept;
+// LockServer's share, counted apart so that an unbalanced LockServer(FALSE)
+// is ignored instead of taking a live object's share or going below zero.
+void ServerLock() noexcept;
+void ServerUnlock() noexcept;
 
 // Instance handle of the module that carries the resources (the DLL, or the
 // test program that links the module code).

@@ -39,7 +39,7 @@ class ClassFactory final : public SimpleUnknown<IClassFactory> {
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override { return create_(outer, riid, ppv); }
   STDMETHODIMP LockServer(BOOL lock) override {
-    lock ? ModuleLock() : ModuleUnlock();
+    lock ? ServerLock() : ServerUnlock();
     return S_OK;
   }
 

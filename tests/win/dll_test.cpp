@@ -138,6 +138,26 @@ TEST_F(DllEntry, UnloadOnlyWhenNoObjectOrLockRemains) {
   EXPECT_EQ(can_unload_(), S_OK);
 }
 
+TEST_F(DllEntry, UnbalancedLockServerNeverHoldsOrFreesTheModule) {
+  ComPtr<IClassFactory> f = Factory(CLSID_Processes);
+  ASSERT_TRUE(f);
+  ASSERT_EQ(can_unload_(), S_OK);
+  EXPECT_EQ(f->LockServer(FALSE), S_OK);
+  EXPECT_EQ(f->LockServer(FALSE), S_OK);
+  EXPECT_EQ(can_unload_(), S_OK) << "the count never goes below zero";
+  EXPECT_EQ(f->LockServer(TRUE), S_OK);
+  EXPECT_EQ(can_unload_(), S_FALSE);
+  EXPECT_EQ(f->LockServer(FALSE), S_OK);
+  EXPECT_EQ(can_unload_(), S_OK);
+  // An extra unlock does not take a live object's share.
+  ComPtr<IDispatch> procs;
+  ASSERT_EQ(f->CreateInstance(nullptr, IID_IDispatch, procs.PutVoid()), S_OK);
+  EXPECT_EQ(f->LockServer(FALSE), S_OK);
+  EXPECT_EQ(can_unload_(), S_FALSE);
+  procs.Reset();
+  EXPECT_EQ(can_unload_(), S_OK);
+}
+
 std::wstring ReadClassesString(const std::wstring& path, const wchar_t* value) {
   wchar_t buf[1024];
   DWORD size = sizeof buf;
