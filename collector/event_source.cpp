@@ -90,7 +90,10 @@ LONG EventSource::Reset() noexcept {
   return 1;
 }
 
-void EventSource::Stop() noexcept { ::SetEvent(stop_.Get()); }
+void EventSource::Stop() noexcept {
+  stopping_ = true;
+  ::SetEvent(stop_.Get());
+}
 
 HRESULT WorkerThread::Start(ThreadProc proc, std::shared_ptr<EventSource> source) {
   if (!source || !source->Valid()) return E_OUTOFMEMORY;

@@ -47,6 +47,8 @@ class EventSource : public ErrorState {
   void SetBacklogDelay(DWORD ms) noexcept { backlog_delay_ms_ = ms; }
 
   HANDLE ReadyEvent() const noexcept { return ready_.Get(); }
+  // Set with the stop event; cheap enough to test between two records.
+  const std::atomic<bool>& StopFlag() const noexcept { return stopping_; }
 
  protected:
   bool StopSignalled() const noexcept;
@@ -74,6 +76,7 @@ class EventSource : public ErrorState {
   UniqueEvent stop_;
   UniqueEvent ready_;
   std::mutex records_lock_;
+  std::atomic<bool> stopping_{false};
   std::atomic<DWORD> poll_timeout_ms_{kPollTimeoutMs};
   std::atomic<DWORD> backlog_delay_ms_{kBacklogDelayMs};
 };

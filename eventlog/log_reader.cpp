@@ -218,6 +218,11 @@ bool LogReader::Read(const ReadContext& context, std::vector<EventRecord>* out) 
   const int64_t not_before = context.start_time - context.recent_seconds;
   DWORD next = start;
   for (;;) {
+    if (context.Stopped()) {
+      next_record_ = start;
+      more_pending_ = true;
+      return true;
+    }
     DWORD bytes_read = 0;
     DWORD error = 0;
     if (!ReadBuffer(start, &bytes_read, &error)) {
@@ -240,6 +245,11 @@ bool LogReader::Read(const ReadContext& context, std::vector<EventRecord>* out) 
     size_t offset = 0;
     RecordView view;
     while (offset < bytes_read) {
+      if (context.Stopped()) {
+        next_record_ = next;
+        more_pending_ = true;
+        return true;
+      }
       if (!ParseRecord(buffer_.data() + offset, bytes_read - offset, &view)) {
         // A record that does not hold together ends this buffer. When its
         // number can be read it is passed over, so the log does not stall on it.
@@ -322,8 +332,10 @@ bool EventLogSource::GetData() {
   context.recent_seconds = RecentSeconds();
   context.texts = &texts_;
   context.source = this;
+  context.stop = &StopFlag();
   bool changed = false;
   for (auto it = readers_.begin(); it != readers_.end();) {
+    if (context.Stopped()) break;  // the worker is ending: the rest can wait
     if (it->second->Read(context, &batch)) {
       ++it;
       continue;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -52,6 +53,8 @@ struct ReadContext {
   int64_t recent_seconds = 0;
   MessageTextCache* texts = nullptr;
   ErrorState* source = nullptr;  // takes the error of a failed oldest-record query
+  const std::atomic<bool>* stop = nullptr;  // set: the pass ends at the next record
+  bool Stopped() const noexcept { return stop && stop->load(std::memory_order_relaxed); }
 };
 
 class LogReader : public ErrorState {

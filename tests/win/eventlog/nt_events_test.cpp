@@ -232,6 +232,23 @@ TEST_F(Watcher, ReleasingWhileTheWorkerWaitsReturnsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+TEST_F(Watcher, ReleasingDuringALongPassReturnsWithinOneRead) {
+  // A first read walks past every old entry, a buffer at a time.
+  SimEntry old = Entry(1);
+  old.time_written = 1000;
+  for (int i = 0; i < 12000; ++i) log_.Append(old);
+  SimEventLogService::Get().read_delay_ms = 30;
+  long reads = SimEventLogService::Get().reads;
+  watcher_.Long(L"Event");
+  while (SimEventLogService::Get().reads < reads + 10) ::Sleep(10);
+  auto start = std::chrono::steady_clock::now();
+  watcher_ = Dispatch();
+  object_ = nullptr;
+  auto release = std::chrono::steady_clock::now() - start;
+  SimEventLogService::Get().read_delay_ms = 0;
+  EXPECT_LT(release, std::chrono::seconds(1));
+}
+
 TEST_F(Watcher, WriteEventToEventLogWritesNothing) {
   long reads = SimEventLogService::Get().reads;
   EXPECT_EQ(watcher_.Call(L"WriteEventToEventLog", {1, 2, L"2004"}).hr, S_OK);

@@ -213,6 +213,7 @@ BOOL WINAPI SimEventLogService::Read(HANDLE h, DWORD flags, DWORD record, LPVOID
                                      DWORD* needed) {
   SimEventLogService& s = Get();
   ++s.reads;
+  if (DWORD delay = s.read_delay_ms) ::Sleep(delay);
   std::lock_guard lock(s.lock_);
   Handle* handle = s.Find(h);
   if (!handle) {

@@ -64,6 +64,8 @@ class SimEventLogService {
   DWORD Oldest(const std::wstring& log);
   size_t OpenHandles();
   std::atomic<long> reads{0};
+  // Every read takes this long, as on a slow or remote log.
+  std::atomic<DWORD> read_delay_ms{0};
 
  private:
   struct Record {
