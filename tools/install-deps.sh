@@ -3,7 +3,8 @@
 # (Debian 12, as root).
 set -eu
 packages="cmake ninja-build g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-  wine wine64 libwine-dev googletest clang libclang-rt-14-dev libpcre2-dev libexpat1-dev wine64-tools"
+  wine wine64 libwine-dev googletest clang libclang-rt-14-dev libpcre2-dev libexpat1-dev wine64-tools
+  libz-mingw-w64"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -15,3 +16,5 @@ if [ -n "$missing" ]; then
   # shellcheck disable=SC2086
   apt-get install -y -qq --no-install-recommends $missing
 fi
+# The i686 DLL's tests and demo run under a 32-bit Wine of their own.
+"$(dirname "$0")/wine32-root.sh"
