@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -112,14 +113,43 @@ bool CanAppend(const std::string& path) {
   return f != nullptr;
 }
 
+// A message cut at the bound keeps its final line end: lines carry their
+// own, and without it the next line written to the file (by any thread or
+// process) would be glued to this one.
+void CutKeepingLineEnd(std::string* text, bool ends_line) {
+  if (text->size() <= kMaxMessage) return;
+  text->resize(kMaxMessage);
+  if (ends_line) text->back() = '\n';
+}
+
 std::string Format(const char* format, va_list args) {
   // Without a "%" the format is the text, whatever arguments came along.
   if (!std::strchr(format, '%')) {
     std::string text(format);
-    if (text.size() > kMaxMessage) text.resize(kMaxMessage);
+    CutKeepingLineEnd(&text, !text.empty() && text.back() == '\n');
     return text;
   }
-  return FormatBounded(kMaxMessage, format, args);
+  std::string text(kMaxMessage + 1, '\0');
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(text.data(), text.size(), format, copy);
+  va_end(copy);
+  if (n < 0) return std::string();
+  if (static_cast<size_t>(n) <= kMaxMessage) {
+    text.resize(static_cast<size_t>(n));
+    return text;
+  }
+  // Only an overlong message is formatted whole, to learn how it ends.
+  bool ends_line = false;
+  try {
+    std::string whole(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(whole.data(), whole.size(), format, args);
+    ends_line = whole[static_cast<size_t>(n) - 1] == '\n';
+  } catch (const std::bad_alloc&) {
+    ends_line = format[std::strlen(format) - 1] == '\n';  // a literal line end at least
+  }
+  CutKeepingLineEnd(&text, ends_line);
+  return text;
 }
 
 std::string TimeStamp(int level) {
@@ -291,7 +321,9 @@ void tvDebugSetName(const char* name) {
     records[0].data.resize(4);
     std::memcpy(records[0].data.data(), &level, 4);
     records[0].size = 4;
-    tvRegWriteValues(key.c_str(), &records, true);
+    // Only where there is no value: one of another type is an
+    // administrator's, and this run uses 16 without touching it.
+    tvRegWriteValues(key.c_str(), &records, false);
   }
   if (level != 0) tvDebugLevel = static_cast<int>((level & 0x10) ? level - 15 : level);
   std::lock_guard lock(g_lock);

@@ -113,6 +113,34 @@ TEST_F(Trace, StoredLevelsMapAsConfigured) {
   EXPECT_EQ(trace::ProgramName(), "Trace Test Levels");
 }
 
+TEST_F(Trace, ALevelOfAnotherTypeCountsAs16AndIsNeverOverwritten) {
+  const char* name = "TraceMOtrace test typed";
+  const struct {
+    DWORD type;
+    std::string data;
+  } cases[] = {{REG_SZ, std::string("5", 2)},
+               {REG_EXPAND_SZ, std::string("17", 3)},
+               {REG_BINARY, std::string("\x05\0\0\0", 4)},
+               {REG_QWORD, std::string("\x05\0\0\0\0\0\0\0", 8)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, name, c.type, c.data.data(),
+                                static_cast<DWORD>(c.data.size())),
+              ERROR_SUCCESS);
+    tvDebugLevel = 3;
+    tvDebugSetName("Trace Test Typed");
+    EXPECT_EQ(tvDebugLevel.load(), 1) << "16 for this run";
+    DWORD type = 0;
+    char data[16] = {};
+    DWORD size = sizeof data;
+    ASSERT_EQ(::RegGetValueA(HKEY_LOCAL_MACHINE, kLevelKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, c.type) << "the administrator's value stays";
+    EXPECT_EQ(std::string(data, size), c.data);
+  }
+  ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, name);
+}
+
 TEST_F(Trace, FileNameWithBackslashBecomesPerProcessFile) {
   tvDebugInit("talvanemo");
   tvDebugSet(2, "sub\\mo.log", 0);
@@ -166,13 +194,36 @@ TEST_F(Trace, LiteralFormatsAndLongMessages) {
   std::string file = trace::CurrentFile();
   std::remove(file.c_str());
   tvDebugPrint(1, "no conversions here\n", 12345, "ignored");
-  std::string long_text(trace::kMaxMessage * 2, 'y');
-  tvDebugPrint(1, "%s\n", long_text.c_str());
-  std::string text = ReadAll(file);
-  EXPECT_NE(text.find(" : no conversions here\r\n"), std::string::npos);
-  size_t run = text.find("yyyy");
-  ASSERT_NE(run, std::string::npos);
-  EXPECT_EQ(text.size() - run, trace::kMaxMessage) << "the message is cut to the bound, line end included";
+  EXPECT_NE(ReadAll(file).find(" : no conversions here\r\n"), std::string::npos);
+
+  // A message cut at the bound keeps its final line end, so the next line
+  // (from any process sharing the file) starts a line of its own.
+  const std::string y(trace::kMaxMessage * 2, 'y');
+  const std::string y_line = y + "\n";
+  const std::string kept = std::string(trace::kMaxMessage - 1, 'y') + "\r\n";
+  const struct {
+    const char* format;
+    const char* arg;
+    std::string written;
+  } cases[] = {
+      {"%s\n", y.c_str(), kept},
+      {"%s", y_line.c_str(), kept},
+      {y_line.c_str(), nullptr, kept},
+      {"%s", y.c_str(), std::string(trace::kMaxMessage, 'y')},  // no line end to keep
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    std::remove(file.c_str());
+    tvDebugPrint(1, cases[i].format, cases[i].arg);
+    tvDebugPrint(1, "next\n");
+    std::string text = ReadAll(file);
+    size_t run = text.find("yyyy");
+    ASSERT_NE(run, std::string::npos) << i;
+    size_t next_prefix = text.find_first_not_of("y\r\n", run);  // the time stamp's first digit
+    ASSERT_NE(next_prefix, std::string::npos) << i;
+    EXPECT_TRUE(text.substr(run, next_prefix - run) == cases[i].written)
+        << i << ": " << next_prefix - run << " bytes, ending " << text.substr(next_prefix - 3, 8);
+    EXPECT_NE(text.find(" : next\r\n", next_prefix), std::string::npos) << i;
+  }
 }
 
 TEST(TraceRegistry, ExpandedStringsReadAsStringsWithTheirLength) {
