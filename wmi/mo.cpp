@@ -1,7 +1,9 @@
 #include "wmi/mo.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <fcntl.h>
 #include <io.h>
 
 #include "wmi/wmi_connection.h"
@@ -11,6 +13,49 @@ namespace brisel {
 namespace {
 
 constexpr const wchar_t* kNamespace = L"//./root/talvane";
+
+enum class TempResult { Created, NoName, NotOpened };
+
+// Creates a temporary file "mofXXXXXX" in the current directory, exclusively:
+// the runtime's names repeat until the file exists (under Wine they come from
+// the process id), so two calls at once could otherwise write, compile and
+// remove one file. A name taken meanwhile is replaced by another.
+TempResult CreateTempFile(wchar_t (&name)[11], UniqueStdFile* file) {
+  static std::atomic<unsigned> g_serial{0};
+  constexpr int kAttempts = 64;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::wcscpy(name, L"mofXXXXXX");
+    if (attempt == 0) {
+      if (!::_wmktemp(name)) continue;
+    } else {
+      // Six base-36 digits from the thread and a process-wide serial number.
+      unsigned v = ::GetCurrentThreadId() * 2654435761u + g_serial.fetch_add(1) * 40503u;
+      for (int i = 8; i >= 3; --i, v /= 36) name[i] = L"0123456789abcdefghijklmnopqrstuvwxyz"[v % 36];
+    }
+    UniqueFile handle(::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+      DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      return TempResult::NotOpened;
+    }
+    // A text-mode stream over it, as mode "w" gives.
+    int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), _O_WRONLY | _O_TEXT);
+    if (fd == -1) {
+      handle.Reset();
+      ::DeleteFileW(name);
+      return TempResult::NotOpened;
+    }
+    handle.Release();  // owned by fd now
+    file->reset(::_wfdopen(fd, L"w"));
+    if (!*file) {
+      ::_close(fd);
+      ::DeleteFileW(name);
+      return TempResult::NotOpened;
+    }
+    return TempResult::Created;
+  }
+  return TempResult::NoName;
+}
 
 // Writes the text to a fresh temporary file in the current directory, hands
 // it to the compiler and removes it again. False exactly when a message was set.
@@ -22,23 +67,22 @@ bool Compile(CWmiConnection& connection, BSTR mof) {
     return false;
   }
   wchar_t name[11];
-  std::wcscpy(name, L"mofXXXXXX");
-  if (!::_wmktemp(name)) {
-    connection.SetErrorText(L"failed to create tmp file");
-    return false;
+  UniqueStdFile file;
+  switch (CreateTempFile(name, &file)) {
+    case TempResult::NoName: connection.SetErrorText(L"failed to create tmp file"); return false;
+    case TempResult::NotOpened: connection.SetErrorText(L"failed to open tmp file"); return false;
+    case TempResult::Created: break;
   }
+  // Only a file this call created is removed: a name that could not be
+  // created may be another call's file.
   struct Remove {
     const wchar_t* path;
     ~Remove() { ::_wremove(path); }
-  } remove_on_exit{name};  // also when opening failed
+  } remove_on_exit{name};
   {
-    UniqueStdFile file(::_wfopen(name, L"w"));
-    if (!file) {
-      connection.SetErrorText(L"failed to open tmp file");
-      return false;
-    }
+    UniqueStdFile written = std::move(file);
     std::wstring text(Bstr::View(mof));
-    std::fwprintf(file.get(), L"%ls", text.c_str());
+    std::fwprintf(written.get(), L"%ls", text.c_str());
   }
   WBEM_COMPILE_STATUS_INFO info = {};
   Bstr server(kNamespace);

@@ -3,8 +3,11 @@
 
 #include <wbemcli.h>
 
+#include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/harness/dispatch.h"
 
@@ -146,6 +149,41 @@ TEST_F(MofCompile, EmptyTextIsAnEmptyFile) {
   std::string rec = Recorded();
   ASSERT_NE(rec.find('\n'), std::string::npos);
   EXPECT_EQ(rec.substr(rec.find('\n') + 1), "");
+}
+
+// Calls released together from compiler creation reach their temporary files at
+// once; each must keep a file of its own (the runtime's names repeat until the
+// file exists).
+TEST_F(MofCompile, ConcurrentCallsNeverShareATemporaryFile) {
+  FakeCompilerRegistration fake;
+  ASSERT_TRUE(fake.Ok());
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 10;
+  ::SetEnvironmentVariableW(L"FAKE_MOF_RECORD", nullptr);
+  ::SetEnvironmentVariableW(L"FAKE_MOF_BARRIER", std::to_wstring(kThreads).c_str());
+  ::SetEnvironmentVariableW(L"FAKE_MOF_OWN", L"1");
+  std::atomic<int> calls{0}, failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ComScope com;
+      Dispatch mo = Dispatch::Create(L"TalvaneAgent.Brisel");
+      if (!mo) return;
+      std::wstring text = L"call " + std::to_wstring(::GetCurrentThreadId());
+      for (int round = 0; round < kRounds; ++round) {
+        Variant message;
+        CallResult r = mo.Call(L"MofCompile", {text.c_str(), 0L, Arg::Out(&message)});
+        ++calls;
+        if (r.hr != S_OK || AsLong(r.value) != 0 || !AsText(message).empty()) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  ::SetEnvironmentVariableW(L"FAKE_MOF_BARRIER", nullptr);
+  ::SetEnvironmentVariableW(L"FAKE_MOF_OWN", nullptr);
+  EXPECT_EQ(calls.load(), kThreads * kRounds);
+  EXPECT_EQ(failures.load(), 0) << "calls that found another call's text in their file, or no file";
+  EXPECT_FALSE(TempFilesLeft());
 }
 
 }  // namespace

@@ -6,17 +6,61 @@
 //   FAKE_MOF_RECORD  path of a file that receives a header line
 //                    "server=<name>|flags=<n>|class=<n>|instance=<n>|file=<name>"
 //                    and then the compiled file's bytes unchanged.
+//   FAKE_MOF_BARRIER n: compilers are made n at a time, all returned together,
+//                    so that n callers go on to their temporary files at once.
+//   FAKE_MOF_OWN     set: the file must hold "call <id of the calling thread>"
+//                    for as long as CompileFile runs (it looks twice, 50 ms
+//                    apart); otherwise it fails in phase 2 (parsing).
 #include <windows.h>
 #include <wbemcli.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 namespace {
 
 std::atomic<long> g_locks{0};
+
+std::mutex g_barrier_lock;
+std::condition_variable g_barrier_open;
+long g_arrived = 0;
+
+std::wstring Env(const wchar_t* name);
+
+void Barrier() {
+  long n = std::wcstol(Env(L"FAKE_MOF_BARRIER").c_str(), nullptr, 10);
+  if (n <= 1) return;
+  std::unique_lock lock(g_barrier_lock);
+  long generation = g_arrived / n;
+  if (++g_arrived % n == 0) {
+    g_barrier_open.notify_all();
+    return;
+  }
+  g_barrier_open.wait_for(lock, std::chrono::seconds(10), [&] { return g_arrived / n != generation; });
+}
+
+std::string Contents(LPWSTR file) {
+  std::string text;
+  if (FILE* in = file ? _wfopen(file, L"rb") : nullptr) {
+    char buf[256];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, n);
+    fclose(in);
+  }
+  return text;
+}
+
+bool HoldsOwnText(LPWSTR file) {
+  std::string own = "call " + std::to_string(::GetCurrentThreadId());
+  if (Contents(file) != own) return false;
+  ::Sleep(50);
+  return Contents(file) == own;
+}
 
 std::wstring Env(const wchar_t* name) {
   wchar_t buf[1024];
@@ -66,6 +110,10 @@ class FakeCompiler final : public IMofCompiler {
     long phase = 0;
     std::wstring wanted = Env(L"FAKE_MOF_RESULT");
     if (!wanted.empty()) swscanf(wanted.c_str(), L"%lx %ld", &hr, &phase);
+    if (!Env(L"FAKE_MOF_OWN").empty() && !HoldsOwnText(file)) {
+      hr = WBEM_E_FAILED;
+      phase = 2;
+    }
     if (info) {
       info->lPhaseError = phase;
       info->hRes = static_cast<HRESULT>(hr);
@@ -99,6 +147,7 @@ class Factory final : public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
+    Barrier();
     auto* c = new (std::nothrow) FakeCompiler();
     if (!c) return E_OUTOFMEMORY;
     ++g_locks;
