@@ -48,13 +48,14 @@ bool EventSource::Publish() {
   {
     auto lock = LockRecords();
     for (size_t i = 0; i < RecordCount(); ++i) {
-      if (Rejected(i)) continue;
-      ComPtr<IDispatch> item;
-      if (FAILED(MakeItem(i, &item)) || !item) continue;  // the batch goes out without it
+      // A record that cannot be tested or made into an item is left out;
+      // the batch goes out without it.
       try {
+        if (Rejected(i)) continue;
+        ComPtr<IDispatch> item;
+        if (FAILED(MakeItem(i, &item)) || !item) continue;
         items.emplace_back(item.Get());
       } catch (...) {
-        break;
       }
     }
   }
@@ -79,11 +80,13 @@ LONG EventSource::Resume() noexcept {
   return static_cast<LONG>(reinterpret_cast<LONG_PTR>(ready_.Get()));
 }
 
+void EventSource::DropRecords() noexcept {
+  auto lock = LockRecords();
+  ClearRecords();
+}
+
 LONG EventSource::Reset() noexcept {
-  {
-    auto lock = LockRecords();
-    ClearRecords();
-  }
+  DropRecords();
   owner_->Clear();
   ::ResetEvent(ready_.Get());
   ::SetEvent(resume_.Get());
@@ -101,8 +104,10 @@ HRESULT WorkerThread::Start(ThreadProc proc, std::shared_ptr<EventSource> source
   if (!arg) return E_OUTOFMEMORY;
   uintptr_t h = ::_beginthreadex(nullptr, 0, proc, arg, 0, nullptr);
   if (h == 0) {
+    // The runtime may fail without a system error code; never S_OK then.
+    DWORD error = ::GetLastError();
     delete arg;
-    return HRESULT_FROM_WIN32(::GetLastError());
+    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_OUTOFMEMORY;
   }
   thread_.Reset(reinterpret_cast<HANDLE>(h));
   source_ = std::move(source);
@@ -121,35 +126,61 @@ bool WorkerThread::Running() const noexcept {
   return thread_ && ::WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT;
 }
 
-unsigned __stdcall ntEventLogThread(void* arg) {
-  trace::StartWorker("ASYNC Thread");
-  if (tvDebugLevel > 0) tvDebugPrint(1, "Enter ntEventLogThread\n");
-  std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
-  if (!owned || !*owned) {
-    if (tvDebugLevel > 0) tvDebugPrint(1, "null pv\n");
-  } else {
-    EventSource& source = **owned;
-    if (!source.Exec()) {
-      if (tvDebugLevel > 0) tvDebugPrint(1, "Exec failed\n");
-    } else {
-      for (;;) {
-        if (!source.Wait(source.PollTimeout())) {
-          if (tvDebugLevel > 0) tvDebugPrint(1, "Wait failed\n");
-          break;
-        }
-        if (!source.GetData()) {
-          if (tvDebugLevel > 0) tvDebugPrint(1, "GetData failed\n");
-          break;
-        }
-        if (!source.Notify()) {
-          if (tvDebugLevel > 0) tvDebugPrint(1, "Notify failed\n");
-          break;
-        }
-      }
+namespace {
+
+void Trace(const char* text) noexcept {
+  if (tvDebugLevel > 0) tvDebugPrint(1, text);
+}
+
+// The worker's loop. An allocation failure in a pass drops that pass: the
+// script still gets its (empty) batch and the worker goes on.
+void RunSource(EventSource& source) {
+  if (!source.Exec()) {
+    Trace("Exec failed\n");
+    return;
+  }
+  for (;;) {
+    if (!source.Wait(source.PollTimeout())) {
+      Trace("Wait failed\n");
+      return;
+    }
+    bool collected = false;
+    try {
+      collected = source.GetData();
+    } catch (...) {
+      Trace("GetData: out of memory, pass dropped\n");
+      source.DropRecords();
+      collected = true;
+    }
+    if (!collected) {
+      Trace("GetData failed\n");
+      return;
+    }
+    if (!source.Notify()) {
+      Trace("Notify failed\n");
+      return;
     }
   }
+}
+
+}  // namespace
+
+unsigned __stdcall ntEventLogThread(void* arg) {
+  std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
+  // Nothing may leave a thread procedure: it would end the host process.
+  try {
+    trace::StartWorker("ASYNC Thread");
+    Trace("Enter ntEventLogThread\n");
+    if (!owned || !*owned) {
+      Trace("null pv\n");
+    } else {
+      RunSource(**owned);
+    }
+  } catch (...) {
+    Trace("worker ended: out of memory\n");
+  }
   owned.reset();  // the worker's share of the source
-  if (tvDebugLevel > 0) tvDebugPrint(1, "Exit ntEventLogThread\n");
+  Trace("Exit ntEventLogThread\n");
   return 0;
 }
 

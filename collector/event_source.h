@@ -40,6 +40,7 @@ class EventSource : public ErrorState {
   LONG Resume() noexcept;  // signals resume; gives the data-ready handle
   LONG Reset() noexcept;   // drops the batch, resumes; gives 1
   void Stop() noexcept;
+  void DropRecords() noexcept;
 
   // The worker's poll interval; tests shorten it.
   DWORD PollTimeout() const noexcept { return poll_timeout_ms_; }
@@ -59,7 +60,7 @@ class EventSource : public ErrorState {
   // never frees records the worker is using.
   std::unique_lock<std::mutex> LockRecords() { return std::unique_lock(records_lock_); }
   virtual size_t RecordCount() const = 0;
-  virtual void ClearRecords() = 0;
+  virtual void ClearRecords() noexcept = 0;
   // True when the filter drops record i.
   virtual bool Rejected(size_t index) = 0;
   // Item factory: the automation object for record i.

@@ -126,7 +126,7 @@ class EventLogSource final : public EventSource {
 
  protected:
   size_t RecordCount() const override { return records_.size(); }
-  void ClearRecords() override { records_.clear(); }
+  void ClearRecords() noexcept override { records_.clear(); }
   bool Rejected(size_t index) override;
   HRESULT MakeItem(size_t index, ComPtr<IDispatch>* item) override;
   bool HasBacklog() override;

@@ -181,12 +181,24 @@ bool FileWatchSource::ResetEvent() noexcept {
 bool FileWatchSource::GetData() {
   Trace("Enter GetData()\n");
   Trace("Generating m_pCurrentMap\n");
-  std::wstring pattern = filter_.Settings().pattern;
   DWORD error = 0;
   bool listed = false;
+  bool changed = false;
   try {
+    std::wstring pattern = filter_.Settings().pattern;
     listed = ListPattern(pattern, &current_, &error);
+    if (listed) {
+      if (first_snapshot_) {
+        // The baseline reports nothing, and an empty one is as good as any.
+        filter_.DropPending();
+        first_snapshot_ = false;
+      } else {
+        changed = filter_.Filter(current_, previous_);
+      }
+    }
   } catch (...) {
+    // Out of memory: as a failed listing. What was recorded stays pending.
+    listed = false;
     error = ERROR_NOT_ENOUGH_MEMORY;
   }
   if (!listed) {
@@ -194,15 +206,6 @@ bool FileWatchSource::GetData() {
     current_.clear();
     SetErrorCode(static_cast<LONG>(error));
     return false;
-  }
-  bool changed;
-  if (first_snapshot_) {
-    // The baseline reports nothing, and an empty one is as good as any.
-    filter_.DropPending();
-    first_snapshot_ = false;
-    changed = false;
-  } else {
-    changed = filter_.Filter(current_, previous_);
   }
   std::swap(current_, previous_);
   Trace("Exit GetData\n");
@@ -308,13 +311,18 @@ void FileWatchSource::Loop() {
 }
 
 unsigned __stdcall ntFilesThread(void* arg) {
-  trace::StartWorker("ASYNC NTFILES Thread");
   std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
   auto* source = owned ? dynamic_cast<FileWatchSource*>(owned->get()) : nullptr;
-  if (source) {
-    source->Run();
-  } else {
-    Trace("null pv\n");
+  // Nothing may leave a thread procedure: it would end the host process.
+  try {
+    trace::StartWorker("ASYNC NTFILES Thread");
+    if (source) {
+      source->Run();
+    } else {
+      Trace("null pv\n");
+    }
+  } catch (...) {
+    Trace("worker ended: out of memory\n");
   }
   owned.reset();  // the worker's share of the source
   return 0;

@@ -93,7 +93,7 @@ class FileWatchSource final : public EventSource {
 
  protected:
   size_t RecordCount() const override { return batch_.size(); }
-  void ClearRecords() override { batch_.clear(); }
+  void ClearRecords() noexcept override { batch_.clear(); }
   bool Rejected(size_t) override { return false; }
   HRESULT MakeItem(size_t index, ComPtr<IDispatch>* item) override;
 

@@ -60,7 +60,20 @@ class VariantEnum final : public SimpleUnknown<IEnumVARIANT> {
   size_t position_;
 };
 
+// Made when the module loads; every empty collection shares it.
+const std::shared_ptr<const ItemCollection::Items> g_empty_batch = std::make_shared<const ItemCollection::Items>();
+
 }  // namespace
+
+std::shared_ptr<const ItemCollection::Items> ItemCollection::EmptyBatch() noexcept { return g_empty_batch; }
+
+void ItemCollection::Clear() noexcept {
+  std::shared_ptr<const Items> old;
+  {
+    std::lock_guard lock(lock_);
+    old = std::exchange(items_, EmptyBatch());
+  }
+}
 
 void ItemCollection::Replace(Items items) {
   auto fresh = std::make_shared<const Items>(std::move(items));

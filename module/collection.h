@@ -18,7 +18,8 @@ class ItemCollection {
   using Items = std::vector<Variant>;
 
   void Replace(Items items);
-  void Clear() { Replace({}); }
+  // Allocates nothing, so resets may call it where nothing may throw.
+  void Clear() noexcept;
   std::shared_ptr<const Items> Snapshot() const;
 
   // Script-facing members: 1-based Item, Count, _NewEnum.
@@ -28,7 +29,9 @@ class ItemCollection {
 
  private:
   mutable std::mutex lock_;
-  std::shared_ptr<const Items> items_ = std::make_shared<const Items>();
+  std::shared_ptr<const Items> items_ = EmptyBatch();
+
+  static std::shared_ptr<const Items> EmptyBatch() noexcept;
 };
 
 // Implements _NewEnum, Item and Count of a collection interface.

@@ -269,23 +269,33 @@ bool StartTrapWorker(const std::shared_ptr<TrapDispatcher>& dispatcher) {
 DWORD TrapWorkerThreadId() noexcept { return g_worker_thread_id; }
 
 unsigned __stdcall SnmpTrapThread(void* arg) {
-  trace::StartWorker("ASYNC SNMPEVENT Thread");
   std::unique_ptr<std::shared_ptr<TrapDispatcher>> owned(static_cast<std::shared_ptr<TrapDispatcher>*>(arg));
   if (!owned || !*owned) return 0;
   TrapDispatcher& dispatcher = **owned;
+  // Nothing may escape a thread; and as the one trap worker of the process
+  // it outlives an allocation failure, which costs only the trap at hand.
+  try {
+    trace::StartWorker("ASYNC SNMPEVENT Thread");
+  } catch (...) {
+  }
   std::unique_ptr<TrapSource> source(new (std::nothrow) SnmpMgrTrapSource);
   if (!source) return 0;
   try {
     if (!source->Exec()) return 0;
-    while (source->Wait(INFINITE)) {
+  } catch (...) {
+    return 0;
+  }
+  for (;;) {
+    try {
+      if (!source->Wait(INFINITE)) return 0;
       // Every trap queued so far, one delivery each.
       while (source->GetData()) {
         if (!dispatcher.Notify(*source)) return 0;
       }
+    } catch (...) {
+      if (tvDebugLevel > 0) tvDebugPrint(1, "SNMP trap dropped: out of memory\n");
     }
-  } catch (...) {  // nothing may escape a thread
   }
-  return 0;
 }
 
 }  // namespace brisel

@@ -339,15 +339,20 @@ void tvDebugPrint(int level, const char* format, ...) {
   if (have < need && route == 0) return;
   va_list args;
   va_start(args, format);
-  std::string message = Format(format, args);
-  va_end(args);
-  if (have >= need) WriteLine(level, message);
-  switch (route) {
-    case 0x20000000: SysLog(EVENTLOG_INFORMATION_TYPE, message); break;
-    case 0x21000000: SysLog(EVENTLOG_WARNING_TYPE, message); break;
-    case 0x22000000: SysLog(EVENTLOG_ERROR_TYPE, message); break;
-    default: break;
+  // Callers trace from threads and paths where nothing may throw: a line
+  // that cannot be allocated is lost, never the caller.
+  try {
+    std::string message = Format(format, args);
+    if (have >= need) WriteLine(level, message);
+    switch (route) {
+      case 0x20000000: SysLog(EVENTLOG_INFORMATION_TYPE, message); break;
+      case 0x21000000: SysLog(EVENTLOG_WARNING_TYPE, message); break;
+      case 0x22000000: SysLog(EVENTLOG_ERROR_TYPE, message); break;
+      default: break;
+    }
+  } catch (...) {
   }
+  va_end(args);
 }
 
 bool qSysLog(int event_type, const char* format, ...) {

@@ -23,6 +23,10 @@ class ScriptedSource final : public EventSource {
   }
   bool Exec() override { return exec_ok; }
   bool GetData() override {
+    if (fail_passes > 0) {
+      --fail_passes;
+      throw std::bad_alloc();
+    }
     std::lock_guard lock(queue_lock_);
     auto records = LockRecords();
     records_.insert(records_.end(), queue_.begin(), queue_.end());
@@ -40,10 +44,11 @@ class ScriptedSource final : public EventSource {
   std::atomic<bool> exec_ok{true};
   std::atomic<bool> filter_odd{false};
   std::atomic<int> passes{0};
+  std::atomic<int> fail_passes{0};  // passes that run out of memory
 
  protected:
   size_t RecordCount() const override { return records_.size(); }
-  void ClearRecords() override { records_.clear(); }
+  void ClearRecords() noexcept override { records_.clear(); }
   bool Rejected(size_t i) override { return filter_odd && records_[i] % 2; }
   HRESULT MakeItem(size_t i, ComPtr<IDispatch>* item) override {
     ComPtr<ProcessItem> p;
@@ -154,6 +159,27 @@ TEST_F(Worker, AWorkerThatEndsOnItsOwnLeavesTheObjectUsable) {
   EXPECT_EQ(source_->Reset(), 1);
   // The object's share keeps the source alive after the worker dropped its own.
   EXPECT_EQ(source_.use_count(), 2);
+}
+
+TEST_F(Worker, APassThatRunsOutOfMemoryIsDroppedAndTheWorkerGoesOn) {
+  Start();
+  source_->fail_passes = 1;
+  source_->Queue(1);
+  LONG handle = source_->Resume();
+  ASSERT_TRUE(Signalled(handle, 5000)) << "the dropped pass still ends in a batch";
+  EXPECT_TRUE(worker_.Running());
+  source_->Queue(2);
+  source_->Reset();
+  ASSERT_TRUE(Signalled(handle, 5000));
+  EXPECT_EQ(Batch(), (std::vector<LONG>{1, 2})) << "the input stays for the next pass";
+}
+
+TEST_F(Worker, AThreadThatDidNotStartIsNeverReportedAsStarted) {
+  source_ = std::make_shared<ScriptedSource>(items_);
+  // The C runtime refuses without a system error code.
+  ::SetLastError(ERROR_SUCCESS);
+  EXPECT_TRUE(FAILED(worker_.Start(nullptr, source_)));
+  EXPECT_FALSE(worker_.Running());
 }
 
 TEST_F(Worker, RepeatedResumesAndResetsFromSeveralThreads) {

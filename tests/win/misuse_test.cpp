@@ -1,0 +1,314 @@
+// Scripts that break the handshake, and workers that run out of memory: for
+// every watcher class, several script threads call members in random order
+// (fixed seeds) and release at any point while the platform side produces
+// load. Nothing may crash, hang a release, or leave a worker, an object or a
+// handle behind.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "eventlog/nt_events.h"
+#include "files/nt_files.h"
+#include "module/module.h"
+#include "module/server.h"
+#include "snmp/snmp_objects.h"
+#include "snmp/trap_source.h"
+#include "tests/harness/alloc_fault.h"
+#include "tests/harness/dispatch.h"
+#include "tests/win/eventlog/test_logs.h"
+#include "tests/win/files/temp_dir.h"
+#include "tests/win/snmp/sim_trap_service.h"
+
+using namespace brisel;
+using namespace brisel::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr wchar_t kTrapServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\SNMPTrap";
+
+size_t ThreadsOfThisProcess() {
+  UniqueKernelHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  size_t n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = ::Thread32First(snap.Get(), &entry); ok; ok = ::Thread32Next(snap.Get(), &entry))
+    if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++n;
+  return n;
+}
+
+// Counted by probing: Wine does not answer GetProcessHandleCount.
+DWORD HandlesOfThisProcess() {
+  DWORD n = 0;
+  DWORD flags = 0;
+  for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++n;
+  return n;
+}
+
+struct FilterCall {
+  const wchar_t* method;
+  const wchar_t* key;
+  std::wstring value;
+};
+
+// One watcher class: how it is made, the filter calls a script may make,
+// and the load its platform side produces.
+enum class Which { kEvents, kFiles, kTraps };
+
+struct Kind {
+  const char* name;
+  Which which;
+  HRESULT (*create)(IUnknown*, REFIID, void**);
+};
+
+const Kind kKinds[] = {
+    {"NtEvents", Which::kEvents, &brisel::NtEvents::CreateInstance},
+    {"NtFiles", Which::kFiles, &brisel::NtFilesObject::CreateInstance},
+    {"SnmpEvents", Which::kTraps, &brisel::SnmpEvents::CreateInstance},
+};
+
+class Misuse : public ::testing::TestWithParam<Kind> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.Valid());
+    ExemptThisThread();
+    UniqueRegKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTrapServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                                nullptr),
+              ERROR_SUCCESS);
+    SimTrapService::Get();  // behind the table before any worker starts
+    TrapDispatcher::Instance()->SetAckIntervals(20, 20);
+    // The SNMP worker lives as long as the process: start it before counting.
+    Dispatch snmp = Make(kKinds[2]);
+    snmp.Long(L"Event");
+    snmp = Dispatch();
+    ::Sleep(100);
+    threads_before_ = ThreadsOfThisProcess();
+    handles_before_ = HandlesOfThisProcess();
+    locks_before_ = ModuleLockCount();
+  }
+  void TearDown() override {
+    StopFailingAllocations();
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kTrapServiceKey);
+  }
+
+  Dispatch Make(const Kind& kind) {
+    ComPtr<IDispatch> d;
+    EXPECT_EQ(kind.create(nullptr, IID_IDispatch, d.PutVoid()), S_OK);
+    return Dispatch(std::move(d));
+  }
+
+  std::vector<FilterCall> Filters(const Kind& kind) const {
+    if (kind.which == Which::kEvents)
+      return {{L"SetFilter", L"TYPES", L"ERROR,WARNING,"},    {L"SetFilter", L"LOGS", log_.Name() + L","},
+              {L"SetFilter", L"RECENT", L"60"},               {L"SetFilterRX", L"MESSAGE", L"(a|b)*c"},
+              {L"SetFilterFile", L"XML", L"no such file.xml"}, {L"SetFilter", L"TYPE", L""}};
+    if (kind.which == Which::kFiles)
+      return {{L"SetFilter", L"FILE PATH", dir_.Dir()},         {L"SetFilter", L"SIZE", L"TRUE"},
+              {L"SetFilter", L"LAST WRITE TIME", L"TRUE"},      {L"SetFilter", L"FILE PATH", dir_.Dir() + L"\\*.a"},
+              {L"SetFilter", L"FILE PATH", dir_.Dir() + L"\\no"}, {L"SetFilter", L"BOGUS", L"x"}};
+    return {{L"SetFilter", L"COMMUNITY", L"public"}, {L"SetFilter", L"GENERIC", L"6"},
+            {L"SetFilter", L"SPECIFIC", L"1"},       {L"SetFilter", L"CASE SENSITIVE", L"FALSE"},
+            {L"SetFilter", L"AGENT ADDRESS", L""},   {L"SetFilter", L"NOPE", L"1"}};
+  }
+
+  // Appends, writes or queues until stopped.
+  void Load(const Kind& kind, const std::atomic<bool>& run) {
+    ExemptThisThread();
+    for (unsigned i = 0; run; ++i) {
+      if (kind.which == Which::kEvents) {
+        SimEntry e;
+        e.source = L"SrcA";
+        e.event_id = i % 7;
+        e.type = i % 2 ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE;
+        e.strings = {L"load", std::to_wstring(i)};
+        log_.Append(e);
+      } else if (kind.which == Which::kFiles) {
+        std::wstring file = L"f" + std::to_wstring(i % 5) + (i % 2 ? L".a" : L".b");
+        if (i % 3 == 0)
+          dir_.Remove(file);
+        else
+          dir_.Append(file, 1) || dir_.Write(file, 1);
+      } else {
+        SimTrap t;
+        t.enterprise = {1, 3, 6, 1, 4, 1, 9};
+        t.community = i % 2 ? "public" : "private";
+        t.specific = static_cast<LONG>(i % 3);
+        SimBinding b;
+        b.name = {1, 3, 6, 1, 2, 1, 1, 5, 0};
+        b.type = ASN_OCTETSTRING;
+        b.octets = {'h', 'o', 's', 't'};
+        t.bindings = {b};
+        if (SimTrapService::Get().Queued() < 50) SimTrapService::Get().Queue(t);
+      }
+      ::Sleep(2);
+    }
+  }
+
+  // One script thread: random members until its own random end, then it
+  // lets go of the object. Gives how long its release took.
+  Clock::duration Script(Dispatch d, const std::vector<FilterCall>& filters, unsigned seed) {
+    ComScope com;
+    ExemptThisThread();
+    std::mt19937 rng(seed);
+    int steps = static_cast<int>(rng() % 400);
+    long handle = 0;
+    for (int i = 0; i < steps; ++i) {
+      switch (rng() % 10) {
+        case 0:
+          handle = d.Long(L"Event");
+          break;
+        case 1:
+          handle = d.Long(L"GetEvent");
+          break;
+        case 2: {
+          Variant text;
+          d.Call(L"ResetEvent", {Arg::Out(&text)});
+          break;
+        }
+        case 3: {
+          const FilterCall& f = filters[rng() % filters.size()];
+          Variant text;
+          d.Call(f.method, {f.key, f.value, Arg::Out(&text)});
+          break;
+        }
+        case 4:
+          d.Get(L"Count");
+          break;
+        case 5: {
+          CallResult r = d.Get(L"Item", {static_cast<long>(rng() % 4)});
+          if (r.Ok()) Dispatch::From(r.value).Invoke(static_cast<DISPID>(1 + rng() % 5), DISPATCH_PROPERTYGET);
+          break;
+        }
+        case 6: {
+          std::vector<Dispatch> items;
+          d.Enumerate(&items);
+          break;
+        }
+        default:
+          if (handle) ::WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(handle)), rng() % 20);
+          break;
+      }
+    }
+    auto start = Clock::now();
+    d = Dispatch();
+    return Clock::now() - start;
+  }
+
+  // Rounds of one object shared by three script threads, each releasing at
+  // its own point; the test's own reference goes first.
+  void Rounds(const Kind& kind, int rounds, unsigned seed) {
+    std::vector<FilterCall> filters = Filters(kind);
+    std::atomic<bool> run{true};
+    std::thread load([&] { Load(kind, run); });
+    for (int round = 0; round < rounds; ++round) {
+      Dispatch d = Make(kind);
+      if (!d) break;
+      Variant text;
+      d.Call(filters[0].method, {filters[0].key, filters[0].value, Arg::Out(&text)});
+      std::vector<std::thread> scripts;
+      std::vector<Clock::duration> releases(3);
+      for (unsigned t = 0; t < 3; ++t)
+        scripts.emplace_back([&, t, d] { releases[t] = Script(d, filters, seed + round * 3 + t); });
+      d = Dispatch();
+      for (auto& s : scripts) s.join();
+      for (auto r : releases) slowest_ = std::max(slowest_, r);
+    }
+    run = false;
+    load.join();
+  }
+
+  void ExpectEverythingReleased(const Kind& kind) {
+    // The sim's own records and the load's files are not the module's.
+    LONG locks = ModuleLockCount();
+    size_t threads = ThreadsOfThisProcess();
+    DWORD handles = HandlesOfThisProcess();
+    std::printf("%s: slowest release %lld ms; threads %zu -> %zu; handles %lu -> %lu; lock count %ld -> %ld; "
+                "failed allocations so far %lu\n",
+                kind.name,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(slowest_).count()),
+                threads_before_, threads, static_cast<unsigned long>(handles_before_),
+                static_cast<unsigned long>(handles), static_cast<long>(locks_before_), static_cast<long>(locks),
+                FailedAllocations());
+    EXPECT_LT(slowest_, std::chrono::seconds(1));
+    EXPECT_EQ(locks, locks_before_) << "objects left alive";
+    EXPECT_EQ(ServerCanUnloadNow(), locks_before_ == 0 ? S_OK : S_FALSE);
+    EXPECT_LE(threads, threads_before_) << "a worker thread was left behind";
+    EXPECT_LE(handles, handles_before_ + 8) << "handles leaked";
+  }
+
+  TempDir dir_;
+  TestLog log_;
+  size_t threads_before_ = 0;
+  DWORD handles_before_ = 0;
+  LONG locks_before_ = 0;
+  Clock::duration slowest_{};
+};
+
+TEST_P(Misuse, ScriptThreadsInRandomOrderUnderLoad) {
+  Rounds(GetParam(), 6, 1234);
+  ExpectEverythingReleased(GetParam());
+}
+
+TEST_P(Misuse, WorkersThatRunOutOfMemoryNeverTakeTheProcessDown) {
+  unsigned long failed = FailedAllocations();
+  for (unsigned period : {2u, 5u, 17u}) {
+    FailAllocations(FailOn::kOtherThreads, period);
+    Rounds(GetParam(), 2, 99 + period);
+    StopFailingAllocations();
+  }
+  EXPECT_GT(FailedAllocations(), failed) << "no allocation failed on a worker: the test proves nothing";
+  ExpectEverythingReleased(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWatcher, Misuse, ::testing::ValuesIn(kKinds),
+                         [](const ::testing::TestParamInfo<Kind>& info) { return std::string(info.param.name); });
+
+template <class Itf>
+HRESULT ResetWithEveryAllocationFailing(IDispatch* d, LONG* result) {
+  ComPtr<Itf> itf;
+  HRESULT hr = d->QueryInterface(__uuidof(Itf), itf.PutVoid());
+  if (FAILED(hr)) return hr;
+  Variant text;
+  FailAllocations(FailOn::kThisThread, 1);
+  hr = itf->ResetEvent(text.Put(), result);
+  StopFailingAllocations();
+  return hr;
+}
+
+TEST(ResetEvent, WithEveryAllocationFailingNeitherThrowsNorCrashes) {
+  ComScope com;
+  SimTrapService::Get();
+  UniqueRegKey key;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTrapServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                              nullptr),
+            ERROR_SUCCESS);
+  struct Case {
+    const Kind& kind;
+    HRESULT (*reset)(IDispatch*, LONG*);
+    LONG expected;
+  };
+  const Case cases[] = {{kKinds[0], &ResetWithEveryAllocationFailing<INtEvents>, 1},
+                        {kKinds[1], &ResetWithEveryAllocationFailing<INtFiles>, 0},
+                        {kKinds[2], &ResetWithEveryAllocationFailing<ISnmpEvents>, 0}};
+  for (const Case& c : cases) {
+    ComPtr<IDispatch> d;
+    ASSERT_EQ(c.kind.create(nullptr, IID_IDispatch, d.PutVoid()), S_OK);
+    Dispatch(d).Long(L"Event");
+    LONG result = -5;
+    EXPECT_EQ(c.reset(d.Get(), &result), S_OK) << c.kind.name;
+    EXPECT_EQ(result, c.expected) << c.kind.name;
+  }
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kTrapServiceKey);
+}
+
+}  // namespace
