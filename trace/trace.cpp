@@ -6,7 +6,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <new>
 #include <string>
@@ -160,7 +159,7 @@ std::string TimeStamp(int level) {
     std::snprintf(buf, sizeof(buf), "%02d/%02d:%02d:%02d:%02d", t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     return buf;
   }
-  return std::to_string(static_cast<long long>(std::time(nullptr)));
+  return std::to_string(static_cast<long long>(UnixNow()));
 }
 
 void WriteLine(int level, const std::string& message) {
@@ -239,6 +238,21 @@ void StartWorker(const char* thread_name) {
   tvDebugSetName(thread_name);
 }
 
+int64_t UnixNow() noexcept {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return UnixSeconds((uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+std::string CalendarLine(const SYSTEMTIME& t) {
+  static const char kDays[] = "SunMonTueWedThuFriSat";
+  static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3s %.3s %2d %02d:%02d:%02d %d\n", kDays + 3 * (t.wDayOfWeek % 7),
+                kMonths + 3 * ((t.wMonth + 11) % 12), t.wDay, t.wHour, t.wMinute, t.wSecond, t.wYear);
+  return buf;
+}
+
 void ResetState() {
   std::lock_guard lock(g_lock);
   g_state = State();
@@ -291,8 +305,9 @@ void tvDebugSet(int mode, const char* file_name, int rotate) {
     std::rename(chosen.c_str(), old.c_str());
     UniqueStdFile f(std::fopen(chosen.c_str(), "w+"));
     if (f) {
-      std::time_t now = std::time(nullptr);
-      std::fprintf(f.get(), "++++++  %d  %s", static_cast<int>(::GetCurrentProcessId()), std::ctime(&now));
+      SYSTEMTIME now;
+      ::GetLocalTime(&now);
+      std::fprintf(f.get(), "++++++  %d  %s", static_cast<int>(::GetCurrentProcessId()), CalendarLine(now).c_str());
     }
   }
 }

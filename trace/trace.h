@@ -2,7 +2,10 @@
 // same trace module name, optionally to the console and the application log.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 // Low 24 bits: the level; bit 28 asks for calendar time stamps. Trace
@@ -30,5 +33,15 @@ void StartWorker(const char* thread_name);
 
 // Forgets the process-wide state, as in a fresh process (for tests).
 void ResetState();
+
+// Time in 64 bits on both targets: the i686 C runtime's time() and ctime()
+// end in January 2038.
+// Seconds since 1970 (UTC) of a file time (100-ns units since 1601).
+constexpr int64_t UnixSeconds(uint64_t file_time) noexcept {
+  return static_cast<int64_t>(file_time / 10000000u) - 11644473600;
+}
+int64_t UnixNow() noexcept;
+// A calendar time as ctime() writes it: "Thu Jan  1 00:00:00 2065\n".
+std::string CalendarLine(const SYSTEMTIME& time);
 
 }  // namespace brisel::trace

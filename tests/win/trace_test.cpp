@@ -226,6 +226,36 @@ TEST_F(Trace, LiteralFormatsAndLongMessages) {
   }
 }
 
+TEST(TraceTime, SecondsAndCalendarLinesPast2038) {
+  const struct {
+    SYSTEMTIME utc;
+    int64_t seconds;
+    const char* line;
+  } cases[] = {
+      {{1970, 1, 4, 1, 0, 0, 0, 0}, 0, "Thu Jan  1 00:00:00 1970\n"},
+      {{2026, 12, 0, 6, 17, 33, 49, 0}, 1796578429, "Sun Dec  6 17:33:49 2026\n"},
+      {{2038, 1, 2, 19, 3, 14, 8, 0}, int64_t(1) << 31, "Tue Jan 19 03:14:08 2038\n"},
+      {{2065, 1, 4, 1, 0, 0, 0, 0}, 2997993600, "Thu Jan  1 00:00:00 2065\n"},
+      {{2106, 2, 0, 7, 6, 28, 16, 0}, int64_t(1) << 32, "Sun Feb  7 06:28:16 2106\n"},
+  };
+  for (const auto& c : cases) {
+    FILETIME ft;
+    ASSERT_TRUE(::SystemTimeToFileTime(&c.utc, &ft)) << c.line;
+    EXPECT_EQ(trace::UnixSeconds((uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime), c.seconds) << c.line;
+    EXPECT_EQ(trace::CalendarLine(c.utc), c.line);
+  }
+  EXPECT_GT(trace::UnixNow(), 1700000000);
+}
+
+TEST_F(Trace, RotationStartsTheFileWithAHeaderLine) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "rotated.log", 1);
+  std::string text = ReadAll(trace::CurrentFile());
+  std::regex header("\\+{6}  " + std::to_string(::GetCurrentProcessId()) +
+                    "  [A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\\d \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n");
+  EXPECT_TRUE(std::regex_match(text, header)) << text;
+}
+
 TEST(TraceRegistry, ExpandedStringsReadAsStringsWithTheirLength) {
   CreateKey("SOFTWARE\\BriselRegTest");
   const char raw[] = "%SystemRoot%\\x";
