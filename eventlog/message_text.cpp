@@ -1,6 +1,5 @@
 #include "eventlog/message_text.h"
 
-#include <ctime>
 #include <string>
 
 #include "collector/error_state.h"
@@ -80,11 +79,92 @@ bool ReadString(HKEY key, const wchar_t* name, size_t max_chars, std::wstring* o
   return true;
 }
 
+// The registry names modules in the native system folders: in a 32-bit
+// process on 64-bit Windows, System32 would otherwise become SysWOW64 for
+// this load. Redirection is per thread, so it is off only for this call.
 HMODULE LoadDataModule(const std::wstring& path) {
-  return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const MessageTextApi& api = MessageTexts();
+  PVOID old_value = nullptr;
+  bool off = api.DisableRedirection && api.RevertRedirection && api.DisableRedirection(&old_value);
+  HMODULE module = api.LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (off) api.RevertRedirection(old_value);
+  return module;
+}
+
+bool HasVariable(const wchar_t* name) {
+  wchar_t buf[2];
+  return ::GetEnvironmentVariableW(name, buf, 2) != 0;
+}
+
+template <class F>
+F Lookup(HMODULE module, const char* name) {
+  // Through void(*)(), the generic function pointer type.
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+MessageTextApi PlatformTable() noexcept {
+  MessageTextApi api = {&::LoadLibraryExW, nullptr, nullptr, &::GetSystemTimeAsFileTime};
+#ifndef _WIN64
+  // Only a 32-bit process on 64-bit Windows is redirected. Looked up, as
+  // systems without 64-bit support may lack the functions.
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  auto is_wow64 = Lookup<BOOL(WINAPI*)(HANDLE, PBOOL)>(kernel, "IsWow64Process");
+  BOOL wow64 = FALSE;
+  if (kernel && is_wow64 && is_wow64(::GetCurrentProcess(), &wow64) && wow64) {
+    auto disable = Lookup<BOOL(WINAPI*)(PVOID*)>(kernel, "Wow64DisableWow64FsRedirection");
+    auto revert = Lookup<BOOL(WINAPI*)(PVOID)>(kernel, "Wow64RevertWow64FsRedirection");
+    if (disable && revert) {
+      api.DisableRedirection = disable;
+      api.RevertRedirection = revert;
+    }
+  }
+#endif
+  return api;
+}
+
+bool SameNameNoCase(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() && ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                                        static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
+
+namespace detail {
+std::atomic<const MessageTextApi*> g_message_text_override{nullptr};
+}  // namespace detail
+
+const MessageTextApi& MessageTexts() noexcept {
+  if (const MessageTextApi* api = detail::g_message_text_override.load()) return *api;
+  static const MessageTextApi kPlatform = PlatformTable();
+  return kPlatform;
+}
+
+std::wstring NativeFolderReferences(std::wstring_view path, bool has_program_w6432, bool has_common_w6432) {
+  const struct {
+    std::wstring_view name;
+    const wchar_t* native;
+    bool offered;
+  } kFolders[] = {{L"ProgramFiles", L"%ProgramW6432%", has_program_w6432},
+                  {L"CommonProgramFiles", L"%CommonProgramW6432%", has_common_w6432}};
+  std::wstring out;
+  size_t pos = 0;
+  for (;;) {
+    size_t open = path.find(L'%', pos);
+    size_t close = open == std::wstring_view::npos ? open : path.find(L'%', open + 1);
+    if (close == std::wstring_view::npos) {
+      out.append(path.substr(pos));
+      return out;
+    }
+    out.append(path.substr(pos, open - pos));
+    std::wstring_view name = path.substr(open + 1, close - open - 1);
+    const wchar_t* native = nullptr;
+    for (const auto& f : kFolders)
+      if (f.offered && SameNameNoCase(name, f.name)) native = f.native;
+    if (native) out += native;
+    else out.append(path.substr(open, close - open + 1));
+    pos = close + 1;
+  }
+}
 
 bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account) {
   wchar_t name[256];
@@ -175,7 +255,10 @@ std::optional<std::wstring> InsertStrings(std::wstring_view templ, const std::ve
   }
 }
 
-bool ExpandModulePath(std::wstring_view path, std::wstring* out) {
+bool ExpandModulePath(std::wstring_view raw_path, std::wstring* out) {
+  const std::wstring native =
+      NativeFolderReferences(raw_path, HasVariable(L"ProgramW6432"), HasVariable(L"CommonProgramW6432"));
+  std::wstring_view path = native;
   size_t first = path.find(L'%');
   size_t last = path.rfind(L'%');
   if (first == std::wstring_view::npos) {
@@ -194,7 +277,14 @@ bool ExpandModulePath(std::wstring_view path, std::wstring* out) {
   return true;
 }
 
-MessageTextCache::MessageTextCache() : clock_([] { return static_cast<int64_t>(std::time(nullptr)); }) {}
+// Seconds in 64 bits on both targets: the i686 C runtime's time() ends in
+// January 2038.
+MessageTextCache::MessageTextCache()
+    : clock_([] {
+        FILETIME now;
+        MessageTexts().GetSystemTimeAsFileTime(&now);
+        return trace::UnixSeconds((uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+      }) {}
 
 int64_t MessageTextCache::Now() {
   if (!pass_caching_) return clock_();

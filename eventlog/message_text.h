@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,6 +19,35 @@
 namespace brisel {
 
 constexpr wchar_t kEventLogKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog";
+
+// The platform calls of the message texts, as one table. The product fills
+// it with the platform's functions; tests put their own behind it
+// (eventlog/testing.h).
+struct MessageTextApi {
+  HMODULE(WINAPI* LoadLibraryExW)(LPCWSTR path, HANDLE file, DWORD flags);
+  // File-system redirection of a 32-bit process on 64-bit Windows, for the
+  // calling thread; both null where there is none to turn off (32-bit
+  // Windows, the x86_64 build).
+  BOOL(WINAPI* DisableRedirection)(PVOID* old_value);
+  BOOL(WINAPI* RevertRedirection)(PVOID old_value);
+  // The clock of the category cache.
+  void(WINAPI* GetSystemTimeAsFileTime)(LPFILETIME now);
+};
+
+// The table in use.
+const MessageTextApi& MessageTexts() noexcept;
+
+namespace detail {
+// Null for the platform's table; only eventlog/testing.cpp sets it.
+extern std::atomic<const MessageTextApi*> g_message_text_override;
+}  // namespace detail
+
+// A module path's references to the program-files folders, rewritten to the
+// variables that name the native folders where the process has them: in a
+// 32-bit process on 64-bit Windows %ProgramFiles% and %CommonProgramFiles%
+// name the x86 folders, while the registry names the native ones, which the
+// system offers as %ProgramW6432% and %CommonProgramW6432%. Any case.
+std::wstring NativeFolderReferences(std::wstring_view path, bool has_program_w6432, bool has_common_w6432);
 
 // Fills in the insertion strings (%n), parameter messages (%%n, looked up
 // in param_module, or in the main executable when it is null) and account

@@ -4,4 +4,6 @@ namespace brisel::testing {
 
 void UseEventLogApi(const EventLogApi* api) noexcept { detail::g_event_log_override.store(api); }
 
+void UseMessageTextApi(const MessageTextApi* api) noexcept { detail::g_message_text_override.store(api); }
+
 }  // namespace brisel::testing

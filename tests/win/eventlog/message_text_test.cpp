@@ -6,8 +6,12 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <optional>
+
 #include "collector/strings.h"
 #include "eventlog/message_text.h"
+#include "eventlog/testing.h"
+#include "tests/harness/dispatch.h"
 #include "tests/win/eventlog/test_logs.h"
 
 using namespace brisel;
@@ -109,6 +113,106 @@ TEST(ModulePath, OverlongPiecesOrExpansionsFail) {
   EXPECT_EQ(out, L"unchanged");
 }
 
+TEST(ModulePath, ProgramFilesReferencesNameTheNativeFolders) {
+  const struct {
+    const wchar_t* path;
+    bool program_w6432, common_w6432;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"%ProgramFiles%\\App\\m.dll", true, true, L"%ProgramW6432%\\App\\m.dll"},
+      {L"%PROGRAMFILES%\\m.dll", true, false, L"%ProgramW6432%\\m.dll"},
+      {L"%ProgramFiles%\\m.dll", false, true, L"%ProgramFiles%\\m.dll"},
+      {L"%CommonProgramFiles%\\x\\m.dll", true, true, L"%CommonProgramW6432%\\x\\m.dll"},
+      {L"%commonprogramfiles%\\m.dll", true, false, L"%commonprogramfiles%\\m.dll"},
+      {L"%ProgramFiles(x86)%\\m.dll", true, true, L"%ProgramFiles(x86)%\\m.dll"},
+      {L"%SystemRoot%\\System32\\m.dll", true, true, L"%SystemRoot%\\System32\\m.dll"},
+      {L"C:\\ProgramFiles\\m.dll", true, true, L"C:\\ProgramFiles\\m.dll"},
+      {L"%ProgramFiles%\\a\\%ProgramFiles%", true, true, L"%ProgramW6432%\\a\\%ProgramW6432%"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(NativeFolderReferences(c.path, c.program_w6432, c.common_w6432), c.expected) << test::Narrow(c.path);
+}
+
+// Sets a variable of this process for one test.
+class ScopedVariable {
+ public:
+  ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+    wchar_t buf[1024];
+    DWORD n = ::GetEnvironmentVariableW(name, buf, 1024);
+    if (n > 0 && n < 1024) old_ = std::wstring(buf, n);
+    ::SetEnvironmentVariableW(name, value);
+  }
+  ~ScopedVariable() { ::SetEnvironmentVariableW(name_, old_ ? old_->c_str() : nullptr); }
+
+ private:
+  const wchar_t* name_;
+  std::optional<std::wstring> old_;
+};
+
+TEST(ModulePath, ProgramFilesExpandToTheNativeFolderWhereOffered) {
+  ScopedVariable x86(L"ProgramFiles", L"C:\\Programs x86");
+  ScopedVariable native(L"ProgramW6432", L"C:\\Programs native");
+  std::wstring out;
+  ASSERT_TRUE(ExpandModulePath(L"%ProgramFiles%\\App\\m.dll", &out));
+  EXPECT_EQ(out, L"C:\\Programs native\\App\\m.dll");
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"ProgramW6432", nullptr));
+  ASSERT_TRUE(ExpandModulePath(L"%ProgramFiles%\\App\\m.dll", &out));
+  EXPECT_EQ(out, L"C:\\Programs x86\\App\\m.dll");
+}
+
+TEST(MessageTextPlatform, NothingToTurnOffOutsideA32BitProcessOn64BitWindows) {
+  // The test programs run as x86_64 processes, or on a 32-bit system.
+  EXPECT_EQ(MessageTexts().DisableRedirection, nullptr);
+  EXPECT_EQ(MessageTexts().RevertRedirection, nullptr);
+  EXPECT_NE(MessageTexts().LoadLibraryExW, nullptr);
+}
+
+// A platform table that records how modules are loaded, the clock it is
+// given, and whether redirection was off at each load.
+class RecordingPlatform {
+ public:
+  explicit RecordingPlatform(bool redirection, BOOL disable_result = TRUE) : disable_result_(disable_result) {
+    current_ = this;
+    api_ = {&Load, redirection ? &Disable : nullptr, redirection ? &Revert : nullptr, &Now};
+    brisel::testing::UseMessageTextApi(&api_);
+  }
+  ~RecordingPlatform() {
+    brisel::testing::UseMessageTextApi(nullptr);
+    current_ = nullptr;
+  }
+
+  std::vector<std::wstring> events;  // "disable", "load <path> off|on", "revert <value>"
+  uint64_t file_time = 0;            // what the clock answers
+
+ private:
+  static constexpr uintptr_t kOldValue = 0x5150;
+  static HMODULE WINAPI Load(LPCWSTR path, HANDLE file, DWORD flags) {
+    current_->events.push_back(std::wstring(L"load ") + (current_->off_thread_ == ::GetCurrentThreadId() ? L"off" : L"on"));
+    return ::LoadLibraryExW(path, file, flags);
+  }
+  static BOOL WINAPI Disable(PVOID* old_value) {
+    current_->events.push_back(L"disable");
+    if (!current_->disable_result_) return FALSE;
+    *old_value = reinterpret_cast<PVOID>(kOldValue);
+    current_->off_thread_ = ::GetCurrentThreadId();
+    return TRUE;
+  }
+  static BOOL WINAPI Revert(PVOID old_value) {
+    current_->events.push_back(L"revert " + std::to_wstring(reinterpret_cast<uintptr_t>(old_value)));
+    current_->off_thread_ = 0;
+    return TRUE;
+  }
+  static void WINAPI Now(LPFILETIME now) {
+    now->dwLowDateTime = static_cast<DWORD>(current_->file_time);
+    now->dwHighDateTime = static_cast<DWORD>(current_->file_time >> 32);
+  }
+
+  static inline RecordingPlatform* current_ = nullptr;
+  MessageTextApi api_{};
+  BOOL disable_result_;
+  DWORD off_thread_ = 0;
+};
+
 class Texts : public ::testing::Test {
  protected:
   std::wstring Message(const wchar_t* source, DWORD id, std::vector<std::wstring_view> strings) {
@@ -191,6 +295,48 @@ TEST_F(Texts, CategoryTextsAreKeptForADay) {
   cache_.EndPass();
   EXPECT_EQ(Category(L"SrcA", 1, false), L"Category #1");
   EXPECT_EQ(cache_.CategoryCount(), 0u);
+}
+
+TEST_F(Texts, CategoryTextsExpireByThePlatformClockAfter2038) {
+  RecordingPlatform platform(false);
+  // 2040-01-01 00:00:00 UTC, past the end of a 32-bit time_t.
+  const uint64_t k2040 = (2208988800ull + 11644473600ull) * 10000000ull;
+  const uint64_t kSecond = 10000000ull;
+  platform.file_time = k2040;
+  EXPECT_EQ(Trim(Category(L"SrcA", 1, true)), L"Disk");
+  SetValue(L"SrcA", L"CategoryMessageFile", L"C:\\absent.dll");
+  cache_.EndPass();
+  platform.file_time = k2040 + MessageTextCache::kCategoryLifeSeconds * kSecond;
+  EXPECT_EQ(Trim(Category(L"SrcA", 1, true)), L"Disk") << "a day old: still kept";
+  cache_.EndPass();
+  platform.file_time += kSecond;
+  EXPECT_EQ(Category(L"SrcA", 1, false), L"Category #1") << "older than a day: dropped";
+}
+
+TEST_F(Texts, ModulesLoadWithRedirectionOffAroundEachLoad) {
+  const std::vector<std::wstring> bracketed = {L"disable", L"load off", L"revert 20816"};
+  {
+    RecordingPlatform platform(true);
+    EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
+    EXPECT_EQ(platform.events, bracketed);
+    platform.events.clear();
+    cache_.EndPass();
+    EXPECT_EQ(Trim(Category(L"SrcA", 2, true)), L"Network");
+    EXPECT_EQ(platform.events, bracketed) << "category modules too";
+  }
+  cache_.EndPass();
+  {
+    // Turning it off failed: the module still loads, and nothing is reverted.
+    RecordingPlatform platform(true, FALSE);
+    EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
+    EXPECT_EQ(platform.events, (std::vector<std::wstring>{L"disable", L"load on"}));
+  }
+  cache_.EndPass();
+  {
+    RecordingPlatform platform(false);
+    EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
+    EXPECT_EQ(platform.events, std::vector<std::wstring>{L"load on"});
+  }
 }
 
 TEST_F(Texts, ModulesAreKeptForOnePassOnly) {
