@@ -160,10 +160,11 @@ TEST(ModulePath, ProgramFilesExpandToTheNativeFolderWhereOffered) {
   EXPECT_EQ(out, L"C:\\Programs x86\\App\\m.dll");
 }
 
-TEST(MessageTextPlatform, NothingToTurnOffOutsideA32BitProcessOn64BitWindows) {
-  // The test programs run as x86_64 processes, or on a 32-bit system.
-  EXPECT_EQ(MessageTexts().DisableRedirection, nullptr);
-  EXPECT_EQ(MessageTexts().RevertRedirection, nullptr);
+TEST(MessageTextPlatform, RedirectionIsTurnedOffOnlyInA32BitProcessOn64BitWindows) {
+  BOOL wow64 = FALSE;
+  bool redirected = sizeof(void*) == 4 && ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+  EXPECT_EQ(MessageTexts().DisableRedirection != nullptr, redirected);
+  EXPECT_EQ(MessageTexts().RevertRedirection != nullptr, redirected);
   EXPECT_NE(MessageTexts().LoadLibraryExW, nullptr);
 }
 
