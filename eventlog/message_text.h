@@ -56,7 +56,8 @@ std::optional<std::wstring> InsertStrings(std::wstring_view templ, const std::ve
                                           HMODULE param_module);
 
 // Environment references of a module path, from the first to the last '%',
-// expanded; a path without '%' is used as it is. False when expansion fails.
+// expanded (the program-files ones to the native folders, as above); a path
+// without '%' is used as it is. False when expansion fails.
 bool ExpandModulePath(std::wstring_view path, std::wstring* out);
 
 // "domain\name" of a security identifier written as text after "%{S-"
