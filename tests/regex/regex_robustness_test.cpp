@@ -304,6 +304,23 @@ TEST(RegexMemory, MemoLargerThanItsBudgetIsNotAllocated) {
     EXPECT_TRUE(stats.breadth);
 }
 
+TEST(RegexMemory, AMemoOf2To32BitsIsRefusedOnEveryTarget) {
+    // 4096 repetitions, one memo row each, over positions 0 to 1048575: exactly
+    // 2^32 bits, which a 32-bit size type wraps to nothing.
+    std::u16string pattern;
+    for (int i = 0; i < 4096; ++i) pattern += u"x*";
+    pattern += u"[y]";
+    CRegex re;
+    ASSERT_TRUE(re.Compile(pattern));
+    RegexSearchTuning memoOnly;
+    memoOnly.engine = RegexSearchTuning::Engine::Backtrack;
+    memoOnly.memo = RegexSearchTuning::Memo::Always;
+    RegexSearchStats stats;
+    EXPECT_EQ(re.Search(std::u16string(1048575, u'x'), memoOnly, &stats), -1);
+    EXPECT_FALSE(stats.memo);
+    EXPECT_TRUE(stats.gaveUp);
+}
+
 // Sizes that wrap in a 32-bit size type: i686 must refuse or index them as a 64-bit
 // target does, so both instantiations are checked on every build.
 template <class Size>
