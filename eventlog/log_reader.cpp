@@ -322,10 +322,7 @@ bool EventLogSource::Exec() {
 }
 
 bool EventLogSource::GetData() {
-  {
-    auto lock = LockRecords();
-    records_.clear();
-  }
+  DropRecords();
   std::vector<EventRecord> batch;
   ReadContext context;
   context.start_time = start_time_;
@@ -334,28 +331,39 @@ bool EventLogSource::GetData() {
   context.source = this;
   context.stop = &StopFlag();
   bool changed = false;
-  for (auto it = readers_.begin(); it != readers_.end();) {
+  for (auto it = readers_.begin(); it != readers_.end(); ++it) {
     if (context.Stopped()) break;  // the worker is ending: the rest can wait
-    if (it->second->Read(context, &batch)) {
-      ++it;
-      continue;
+    size_t before = batch.size();
+    try {
+      if (it->second->Read(context, &batch)) continue;
+      changed = true;
+      auto fresh = std::make_unique<LogReader>(it->first);
+      if (fresh->ErrorCode() < 0) {
+        it->second.reset();  // removed below
+        continue;
+      }
+      fresh->Read(context, &batch);
+      it->second = std::move(fresh);
+    } catch (...) {
+      // Out of memory: this log keeps its position and is read again at the
+      // next pass, so what it added here would come twice.
+      batch.erase(batch.begin() + static_cast<std::ptrdiff_t>(before), batch.end());
+      if (tvDebugLevel > 0) tvDebugPrint(1, "Out of memory reading a log; it is read again at the next pass\n");
     }
-    changed = true;
-    auto fresh = std::make_unique<LogReader>(it->first);
-    if (fresh->ErrorCode() < 0) {
-      it = readers_.erase(it);
-      continue;
-    }
-    fresh->Read(context, &batch);
-    it->second = std::move(fresh);
-    ++it;
   }
+  std::erase_if(readers_, [](const auto& entry) { return !entry.second; });
   texts_.EndPass();
   {
     auto lock = LockRecords();
     records_ = std::move(batch);
   }
-  if (changed) Exec();
+  if (changed) {
+    try {
+      Exec();
+    } catch (...) {
+      // The logs left out of the wait are still read at every pass.
+    }
+  }
   start_time_ = Now();
   return true;
 }

@@ -44,6 +44,8 @@ STDMETHODIMP NtEventFilterObject::SetFilterFile(BSTR file_name, VARIANT* error_t
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
+  } catch (...) {  // nothing may leave a COM method
+    return E_UNEXPECTED;
   }
 }
 
@@ -56,6 +58,8 @@ STDMETHODIMP NtEventFilterObject::SetFilterRX(BSTR log, BSTR type, BSTR source, 
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
+  } catch (...) {  // nothing may leave a COM method
+    return E_UNEXPECTED;
   }
 }
 
@@ -87,6 +91,8 @@ STDMETHODIMP NtEventFilterObject::Filter(BSTR file_name, BSTR log_filter, BSTR l
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
+  } catch (...) {  // nothing may leave a COM method
+    return E_UNEXPECTED;
   }
 }
 

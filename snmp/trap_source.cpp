@@ -113,7 +113,9 @@ bool SnmpMgrTrapSource::GetData() {
     trap.agent = trap.source = trap.community = {};
     return false;
   }
-  if (!record) return false;  // the trap is dropped, its memory freed
+  // From here on a trap was taken: true, so the queue behind it is drained
+  // even when this one is dropped (nothing pending, its memory freed).
+  if (!record) return true;
   try {
     OidToText(trap.enterprise.idLength, trap.enterprise.ids, &record->Identification);
     record->AgentAddress = AddressText(trap.agent);
@@ -136,7 +138,6 @@ bool SnmpMgrTrapSource::GetData() {
     pending_.push_back(std::move(record));
   } catch (...) {
     pending_.clear();
-    return false;
   }
   return true;
 }
@@ -286,14 +287,16 @@ unsigned __stdcall SnmpTrapThread(void* arg) {
     return 0;
   }
   for (;;) {
-    try {
-      if (!source->Wait(INFINITE)) return 0;
-      // Every trap queued so far, one delivery each.
-      while (source->GetData()) {
-        if (!dispatcher.Notify(*source)) return 0;
+    if (!source->Wait(INFINITE)) return 0;
+    // Every trap queued so far, one delivery each; one that cannot be
+    // decoded or delivered is lost, the ones behind it are not.
+    for (;;) {
+      try {
+        if (!source->GetData()) break;
+        if (!source->Pending().empty() && !dispatcher.Notify(*source)) return 0;
+      } catch (...) {
+        if (tvDebugLevel > 0) tvDebugPrint(1, "SNMP trap dropped: out of memory\n");
       }
-    } catch (...) {
-      if (tvDebugLevel > 0) tvDebugPrint(1, "SNMP trap dropped: out of memory\n");
     }
   }
 }
