@@ -8,4 +8,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# No emulator on purpose: a 32-bit program under 64-bit-only Wine exits 0 without running.
+# Its programs run under the 32-bit Wine of tools/wine32-root.sh, never the system's 64-bit one.
