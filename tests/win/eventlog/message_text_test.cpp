@@ -182,11 +182,11 @@ class RecordingPlatform {
     current_ = nullptr;
   }
 
-  std::vector<std::wstring> events;  // "disable", "load <path> off|on", "revert <value>"
-  uint64_t file_time = 0;            // what the clock answers
+  static constexpr uintptr_t kOldValue = 0x5150;  // what turning redirection off hands back
+  std::vector<std::wstring> events;                // "disable", "load off|on", "revert <value>"
+  uint64_t file_time = 0;                          // what the clock answers
 
  private:
-  static constexpr uintptr_t kOldValue = 0x5150;
   static HMODULE WINAPI Load(LPCWSTR path, HANDLE file, DWORD flags) {
     current_->events.push_back(std::wstring(L"load ") + (current_->off_thread_ == ::GetCurrentThreadId() ? L"off" : L"on"));
     return ::LoadLibraryExW(path, file, flags);
@@ -315,7 +315,8 @@ TEST_F(Texts, CategoryTextsExpireByThePlatformClockAfter2038) {
 }
 
 TEST_F(Texts, ModulesLoadWithRedirectionOffAroundEachLoad) {
-  const std::vector<std::wstring> bracketed = {L"disable", L"load off", L"revert 20816"};
+  const std::vector<std::wstring> bracketed = {L"disable", L"load off",
+                                               L"revert " + std::to_wstring(RecordingPlatform::kOldValue)};
   {
     RecordingPlatform platform(true);
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
