@@ -539,7 +539,10 @@ bool CRegex::Compile(std::u16string_view pattern) { return CompileText(pattern.d
 
 bool CRegex::CompileText(const char16_t* pattern, std::size_t length) {
     Reset();
-    if (length >= (std::size_t(1) << 29)) {  // instruction and hole numbers must fit in 32 bits
+    // Instruction and hole numbers must fit in 32 bits, and the program (up to two
+    // instructions per character) in one array of the target: on i686 that is the
+    // tighter bound, and reserving past it would throw length_error.
+    if (length >= (std::size_t(1) << 29) || length > (program_.max_size() - 4) / 2) {
         error_ = RegexError::OutOfMemory;
         return false;
     }
