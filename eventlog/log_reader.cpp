@@ -1,7 +1,6 @@
 #include "eventlog/log_reader.h"
 
 #include <cstring>
-#include <ctime>
 
 #include "collector/strings.h"
 #include "eventlog/nt_events.h"
@@ -11,7 +10,7 @@ namespace brisel {
 
 namespace {
 
-int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t Now() { return trace::UnixNow(); }
 
 // A zero-terminated wide string starting at offset inside the record; false
 // when it does not end inside [offset, end).

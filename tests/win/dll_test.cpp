@@ -2,7 +2,9 @@
 // unloading, and what registration left in the registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "module/brisel_h.h"
 #include "tests/harness/dispatch.h"
@@ -46,6 +48,35 @@ class DllEntry : public ::testing::Test {
 TEST_F(DllEntry, ExportsExactlyTheFourEntryPoints) {
   for (const char* name : {"DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer", "DllUnregisterServer"})
     EXPECT_NE(::GetProcAddress(dll_.Get(), name), nullptr) << name;
+}
+
+// Names the loaded DLL imports from the C runtime, from its import table.
+std::vector<std::string> RuntimeImports(HMODULE m) {
+  std::vector<std::string> names;
+  auto base = reinterpret_cast<const BYTE*>(m);
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+  for (; desc->Name; ++desc) {
+    if (_stricmp(reinterpret_cast<const char*>(base + desc->Name), "msvcrt.dll") != 0) continue;
+    auto thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
+    for (; thunk->u1.AddressOfData; ++thunk) {
+      if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) continue;
+      names.emplace_back(reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData)->Name);
+    }
+  }
+  return names;
+}
+
+TEST_F(DllEntry, UsesNoTimeFunctionThatEndsIn2038) {
+  std::vector<std::string> imports = RuntimeImports(dll_.Get());
+  ASSERT_FALSE(imports.empty());
+  // The 32-bit runtime's unsuffixed forms count seconds in 32 bits.
+  std::vector<std::string> ending = {"_time32", "_ctime32", "_localtime32", "_gmtime32", "_mktime32", "_difftime32"};
+  if (sizeof(void*) == 4) ending.insert(ending.end(), {"time", "ctime", "localtime", "gmtime", "mktime", "difftime"});
+  for (const std::string& name : imports)
+    EXPECT_EQ(std::find(ending.begin(), ending.end(), name), ending.end()) << name;
 }
 
 TEST_F(DllEntry, UnknownClassIsNotAvailable) {
