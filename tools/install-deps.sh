@@ -4,7 +4,7 @@
 set -eu
 packages="cmake ninja-build g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine64 libwine-dev googletest clang libclang-rt-14-dev libpcre2-dev libexpat1-dev wine64-tools
-  libz-mingw-w64 snmp snmptrapd"
+  libz-mingw-w64 snmp snmptrapd libsnmp-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
