@@ -48,14 +48,4 @@ std::wstring Trim(std::wstring_view text) {
   return std::wstring(text.substr(begin, end - begin));
 }
 
-std::string FormatBounded(size_t max_chars, const char* format, va_list args) {
-  std::vector<char> buf(max_chars + 1, '\0');
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(buf.data(), buf.size(), format, copy);
-  va_end(copy);
-  if (n < 0) return std::string();
-  return std::string(buf.data(), std::min(static_cast<size_t>(n), max_chars));
-}
-
 }  // namespace brisel

@@ -16,8 +16,4 @@ bool FormatW(std::wstring* target, const wchar_t* format, ...);
 // Removes carriage returns, line feeds, blanks and tabs from both ends.
 std::wstring Trim(std::wstring_view text);
 
-// 8-bit counterpart used by the trace facility: formats into at most
-// max_chars characters, cutting longer texts.
-std::string FormatBounded(size_t max_chars, const char* format, va_list args);
-
 }  // namespace brisel

@@ -274,12 +274,15 @@ TEST_F(Watcher, ReadingItemsWhileBatchesArePublishedIsSafe) {
       watcher_.Enumerate(&each);
     }
   });
-  for (int round = 0; round < 30; ++round) {
+  // At least 30 rounds, and on until the reader has read items while they
+  // were being replaced (bounded, for a slow machine).
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int round = 0; round < 30 || (reads < 50 && std::chrono::steady_clock::now() < deadline); ++round) {
     watcher_.Long(L"Event");  // resumes without waiting: batches replace each other under the reader
+    if (round % 2) ::Sleep(5);
     Reset();
     if (round % 5 == 0) log_.Append(Entry(100 + round));
   }
-  ::Sleep(200);
   done = true;
   reader.join();
   EXPECT_GT(reads.load(), 0);
