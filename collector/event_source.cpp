@@ -167,9 +167,9 @@ void RunSource(EventSource& source) {
 
 unsigned __stdcall ntEventLogThread(void* arg) {
   std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
+  trace::StartWorker("ASYNC Thread");
   // Nothing may leave a thread procedure: it would end the host process.
   try {
-    trace::StartWorker("ASYNC Thread");
     Trace("Enter ntEventLogThread\n");
     if (!owned || !*owned) {
       Trace("null pv\n");

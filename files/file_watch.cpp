@@ -313,9 +313,9 @@ void FileWatchSource::Loop() {
 unsigned __stdcall ntFilesThread(void* arg) {
   std::unique_ptr<std::shared_ptr<EventSource>> owned(static_cast<std::shared_ptr<EventSource>*>(arg));
   auto* source = owned ? dynamic_cast<FileWatchSource*>(owned->get()) : nullptr;
+  trace::StartWorker("ASYNC NTFILES Thread");
   // Nothing may leave a thread procedure: it would end the host process.
   try {
-    trace::StartWorker("ASYNC NTFILES Thread");
     if (source) {
       source->Run();
     } else {

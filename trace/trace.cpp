@@ -232,10 +232,14 @@ std::string ProgramName() {
   return g_state.program;
 }
 
-void StartWorker(const char* thread_name) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "mo.log", 0);
-  tvDebugSetName(thread_name);
+void StartWorker(const char* thread_name) noexcept {
+  // A worker runs without tracing rather than not at all.
+  try {
+    tvDebugInit("talvanemo");
+    tvDebugSet(2, "mo.log", 0);
+    tvDebugSetName(thread_name);
+  } catch (...) {
+  }
 }
 
 int64_t UnixNow() noexcept {

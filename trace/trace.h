@@ -29,7 +29,7 @@ std::string CurrentFile();
 std::string ProgramName();
 // What every worker thread does first: the module's trace file "mo.log" and
 // the level configured for the thread's name.
-void StartWorker(const char* thread_name);
+void StartWorker(const char* thread_name) noexcept;
 
 // Forgets the process-wide state, as in a fresh process (for tests).
 void ResetState();
