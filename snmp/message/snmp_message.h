@@ -75,8 +75,10 @@ struct Message {
 // Why a datagram was refused; kOk when it decoded.
 enum class DecodeError {
   kOk,
-  kTruncated,         // a length runs past the datagram, or the datagram ends inside a header
-  kBadLength,         // indefinite, non-minimal beyond what BER allows here, or longer than 4 bytes
+  kTruncated,         // a length runs past the datagram (or past its enclosing element), or the datagram ends inside a header
+  kBadLength,         // indefinite, non-minimal beyond what BER allows here, or longer than 4 bytes;
+                      // also contents where the type has none (NULL, the exceptions), and a datagram
+                      // over kMaxMessageBytes
   kTrailingBytes,     // bytes after the message, or inside a sequence after its last element
   kUnexpectedTag,     // a tag that is not the one this place of the message takes
   kBadInteger,        // empty, or longer than its type
@@ -84,7 +86,7 @@ enum class DecodeError {
   kBadAddress,        // an IpAddress that is not 4 bytes
   kUnsupportedVersion,
   kUnsupportedPdu,    // a PDU that is not a trap or an inform (or a v1 message with a v2 PDU)
-  kTooDeep,           // nesting deeper than a trap message needs
+  kTooDeep,           // nesting deeper than a trap message needs: a constructed element where a primitive one belongs
   kTooManyBindings,   // more bindings than kMaxBindings
 };
 const char* DecodeErrorText(DecodeError e);
@@ -93,10 +95,14 @@ constexpr std::size_t kMaxMessageBytes = 65535;
 constexpr std::size_t kMaxOidArcs = 128;
 constexpr std::size_t kMaxBindings = 1024;
 
-// Decodes one datagram. Never reads outside [data, data + size).
+// Decodes one datagram. Never reads outside [data, data + size); *out is
+// written only when the result is kOk. Allocates (and may throw
+// std::bad_alloc) in proportion to size only.
 DecodeError Decode(const std::uint8_t* data, std::size_t size, Message* out);
 
-// BER encoding of a whole message (definite minimal lengths).
+// BER encoding of a whole message (definite minimal lengths). The fields are
+// written as given, so a message Decode would refuse (an INTEGER out of
+// range, an IpAddress of 3 bytes) can be made for tests.
 std::vector<std::uint8_t> Encode(const Message& message);
 // The Response PDU an InformRequest asks for: same version, community,
 // request id and bindings, error status and index 0.
@@ -113,6 +119,11 @@ struct V1Fields {
   std::uint32_t time_stamp = 0;
   std::vector<VarBind> bindings;  // without sysUpTime.0 and snmpTrapOID.0 for v2
 };
+// sysUpTime.0 counts only as TimeTicks, snmpTrapOID.0 and
+// snmpTrapEnterprise.0 only as OBJECT IDENTIFIER, snmpTrapAddress.0 only as
+// IpAddress; the first of each counts. Without snmpTrapOID.0: generic 6,
+// specific 0, no enterprise. Every binding named sysUpTime.0 or
+// snmpTrapOID.0 is left out.
 V1Fields ToV1(const Message& message, const std::array<std::uint8_t, 4>& sender);
 
 }  // namespace brisel::snmp
