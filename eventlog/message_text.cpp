@@ -363,9 +363,24 @@ HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder)
     return holder->Get();
   }
   auto it = modules_.find(path);
-  if (it != modules_.end()) return it->second.Get();
-  // A module that cannot be loaded is remembered too, as it will not load later in the pass.
-  return modules_.emplace(path, UniqueModule(LoadDataModule(path))).first->second.Get();
+  if (it != modules_.end()) {
+    lru_.splice(lru_.begin(), lru_, it->second);
+    return it->second->module.Get();
+  }
+  // A module that cannot be loaded is remembered for the pass, as it will not load later in it.
+  if (failed_.count(path)) return nullptr;
+  UniqueModule module(LoadDataModule(path));
+  if (!module) {
+    failed_.insert(path);
+    return nullptr;
+  }
+  while (!lru_.empty() && lru_.size() >= module_limit_) {
+    modules_.erase(lru_.back().path);
+    lru_.pop_back();
+  }
+  lru_.push_front(KeptModule{path, std::move(module)});
+  modules_.emplace(lru_.front().path, lru_.begin());
+  return lru_.front().module.Get();
 }
 
 bool MessageTextCache::MessageText(DWORD event_id, const std::wstring& source,
@@ -441,8 +456,19 @@ bool MessageTextCache::Account(const std::wstring& computer, PSID sid, std::wstr
 void MessageTextCache::EndPass() noexcept {
   pass_now_ = 0;
   accounts_.clear();
-  modules_.clear();
   values_.clear();
+  failed_.clear();
+}
+
+void MessageTextCache::ReleaseModules() noexcept {
+  modules_.clear();
+  lru_.clear();
+  failed_.clear();
+}
+
+void MessageTextCache::SetPassCaching(bool on) noexcept {
+  pass_caching_ = on;
+  if (!on) ReleaseModules();
 }
 
 }  // namespace brisel

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <atomic>
 #include <functional>
+#include <list>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "module/com.h"
@@ -68,11 +70,13 @@ bool ResolveSidText(std::wstring_view text, std::wstring* account);
 // for this machine).
 bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account);
 
-// Category texts (kept for a day) and, for one collection pass, the message
-// modules and the registry values that name them.
+// Category texts (kept for a day); the message modules, kept across passes
+// while in use (at most kModuleLimit, the least recently used out first);
+// and, for one collection pass, the registry values that name them.
 class MessageTextCache {
  public:
   static constexpr int64_t kCategoryLifeSeconds = 86400;
+  static constexpr size_t kModuleLimit = 64;
   using Clock = std::function<int64_t()>;
 
   MessageTextCache();
@@ -89,15 +93,18 @@ class MessageTextCache {
   // kept for the pass, as a lookup that names a computer is slow.
   bool Account(const std::wstring& computer, PSID sid, std::wstring* account);
 
-  // Releases the modules and registry values kept during a pass.
+  // Releases the registry values and accounts kept during a pass.
   void EndPass() noexcept;
+  // Unloads every kept module.
+  void ReleaseModules() noexcept;
 
-  // Without pass caching every entry loads and unloads its modules and reads
-  // the registry again (for measurements).
-  void SetPassCaching(bool on) noexcept { pass_caching_ = on; }
+  // Without caching every entry loads and unloads its modules and reads the
+  // registry again (for measurements).
+  void SetPassCaching(bool on) noexcept;
+  void SetModuleLimit(size_t limit) noexcept { module_limit_ = limit; }
   void SetClock(Clock clock) { clock_ = std::move(clock); }
   size_t CategoryCount() const noexcept { return categories_.size(); }
-  size_t LoadedModules() const noexcept { return modules_.size(); }
+  size_t LoadedModules() const noexcept { return lru_.size(); }
 
  private:
   struct SourceValues {
@@ -106,14 +113,20 @@ class MessageTextCache {
     bool has_parameter_file = false;
     std::wstring parameter_file;
   };
+  struct KeptModule {
+    std::wstring path;  // expanded
+    UniqueModule module;
+  };
+  using ModuleList = std::list<KeptModule>;
 
   bool CachedCategory(const std::wstring& key, std::wstring* text);
   // The clock, read once per pass with pass caching (the platform's clock
   // is slow enough to matter per entry).
   int64_t Now();
   const SourceValues& Values(const std::wstring& log, const std::wstring& source, SourceValues* scratch);
-  // A module loaded as a data file, or null. Kept in the pass cache, or
-  // owned by *holder without it.
+  // A module loaded as a data file, or null. Kept in the cache, or owned by
+  // *holder without it. Valid until the next call: a load may unload the
+  // least recently used module.
   HMODULE Module(const std::wstring& path, UniqueModule* holder);
 
   Clock clock_;
@@ -121,7 +134,11 @@ class MessageTextCache {
   int64_t pass_now_ = 0;
   std::map<std::wstring, std::wstring> categories_;
   bool pass_caching_ = true;
-  std::unordered_map<std::wstring, UniqueModule> modules_;
+  size_t module_limit_ = kModuleLimit;
+  ModuleList lru_;  // most recently used first
+  std::unordered_map<std::wstring_view, ModuleList::iterator> modules_;  // keys view the paths in lru_
+  // Paths that did not load in this pass; tried again at the next.
+  std::unordered_set<std::wstring> failed_;
   std::unordered_map<std::wstring, SourceValues> values_;
   std::unordered_map<std::wstring, std::optional<std::wstring>> accounts_;
 };

@@ -185,10 +185,12 @@ class RecordingPlatform {
   static constexpr uintptr_t kOldValue = 0x5150;  // what turning redirection off hands back
   std::vector<std::wstring> events;                // "disable", "load off|on", "revert <value>"
   uint64_t file_time = 0;                          // what the clock answers
+  std::vector<std::wstring> loaded;                // file names of the modules loaded
 
  private:
   static HMODULE WINAPI Load(LPCWSTR path, HANDLE file, DWORD flags) {
     current_->events.push_back(std::wstring(L"load ") + (current_->off_thread_ == ::GetCurrentThreadId() ? L"off" : L"on"));
+    current_->loaded.push_back(std::wstring(path).substr(std::wstring(path).rfind(L'\\') + 1));
     return ::LoadLibraryExW(path, file, flags);
   }
   static BOOL WINAPI Disable(PVOID* old_value) {
@@ -322,18 +324,18 @@ TEST_F(Texts, ModulesLoadWithRedirectionOffAroundEachLoad) {
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
     EXPECT_EQ(platform.events, bracketed);
     platform.events.clear();
-    cache_.EndPass();
+    cache_.ReleaseModules();
     EXPECT_EQ(Trim(Category(L"SrcA", 2, true)), L"Network");
     EXPECT_EQ(platform.events, bracketed) << "category modules too";
   }
-  cache_.EndPass();
+  cache_.ReleaseModules();
   {
     // Turning it off failed: the module still loads, and nothing is reverted.
     RecordingPlatform platform(true, FALSE);
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
     EXPECT_EQ(platform.events, (std::vector<std::wstring>{L"disable", L"load on"}));
   }
-  cache_.EndPass();
+  cache_.ReleaseModules();
   {
     RecordingPlatform platform(false);
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
@@ -341,17 +343,46 @@ TEST_F(Texts, ModulesLoadWithRedirectionOffAroundEachLoad) {
   }
 }
 
-TEST_F(Texts, ModulesAreKeptForOnePassOnly) {
+TEST_F(Texts, CachedAndUncachedTextsAreTheSame) {
+  const DWORD ids[] = {0xC00003E8u, 1003u, 2000u, 4242u, 1006u, 1004u};
   std::vector<std::wstring> cached;
-  for (DWORD id : {0xC00003E8u, 1003u, 2000u, 4242u, 1006u}) cached.push_back(Message(L"SrcA", id, {L"s1", L"s2"}));
-  EXPECT_GT(cache_.LoadedModules(), 0u);
-  cache_.EndPass();
-  EXPECT_EQ(cache_.LoadedModules(), 0u);
+  for (int pass = 0; pass < 2; ++pass, cache_.EndPass())
+    for (DWORD id : ids) cached.push_back(Message(L"SrcA", id, {L"s1", L"%{S-1-5-18}"}));
   cache_.SetPassCaching(false);
   std::vector<std::wstring> uncached;
-  for (DWORD id : {0xC00003E8u, 1003u, 2000u, 4242u, 1006u}) uncached.push_back(Message(L"SrcA", id, {L"s1", L"s2"}));
+  for (int pass = 0; pass < 2; ++pass, cache_.EndPass())
+    for (DWORD id : ids) uncached.push_back(Message(L"SrcA", id, {L"s1", L"%{S-1-5-18}"}));
   EXPECT_EQ(cache_.LoadedModules(), 0u);
   EXPECT_EQ(cached, uncached);
+}
+
+TEST_F(Texts, ModulesAreKeptAcrossPassesUpToTheLimitLeastRecentlyUsedOutFirst) {
+  log_.AddSource(L"OnlyA", L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll", nullptr, nullptr);
+  log_.AddSource(L"OnlyB", L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll", nullptr, nullptr);
+  log_.AddSource(L"OnlyP", L"%BRISEL_EVMSG_DIR%\\evparam.dll", nullptr, nullptr);
+  RecordingPlatform platform(false);
+  cache_.SetModuleLimit(2);
+  // Each step a pass of its own: the source of its entry, the module loaded for it ("" none).
+  const struct {
+    const wchar_t* source;
+    const wchar_t* loads;
+    size_t kept;
+  } steps[] = {
+      {L"OnlyA", L"evmsg_a.dll", 1}, {L"OnlyB", L"evmsg_b.dll", 2}, {L"OnlyA", L"", 2},
+      {L"OnlyP", L"evparam.dll", 2},  // B was used least recently
+      {L"OnlyA", L"", 2},            {L"OnlyB", L"evmsg_b.dll", 2}, {L"OnlyA", L"", 2},
+      {L"OnlyP", L"evparam.dll", 2},
+  };
+  int n = 0;
+  for (const auto& step : steps) {
+    platform.loaded.clear();
+    Message(step.source, 0xC00003E8, {L"a", L"b"});
+    EXPECT_EQ(platform.loaded, *step.loads ? std::vector<std::wstring>{step.loads} : std::vector<std::wstring>{})
+        << "step " << n;
+    EXPECT_EQ(cache_.LoadedModules(), step.kept) << "step " << n;
+    cache_.EndPass();
+    ++n;
+  }
 }
 
 TEST_F(Texts, TheParameterModuleIsLoadedOnlyForTextsWithDoublePercent) {
