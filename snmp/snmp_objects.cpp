@@ -108,10 +108,12 @@ STDMETHODIMP SnmpEvent::get_SnmpVarbindList(IDispatch** out) {
 }
 
 SnmpEventSink::SnmpEventSink(std::shared_ptr<ItemCollection> items) {
-  UniqueRegKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTrapServiceKey, 0, KEY_READ | KEY_WRITE, key.Put()) != ERROR_SUCCESS)
-    return;  // the trap service is not installed
-  key.Reset();
+  // With the built-in receiver enabled the trap service is not needed.
+  if (!TrapReceiverEnabled()) {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTrapServiceKey, 0, KEY_READ | KEY_WRITE, key.Put()) != ERROR_SUCCESS)
+      return;  // the trap service is not installed
+  }
   auto watcher = std::make_shared<TrapWatcher>(std::move(items));
   if (!watcher->Valid()) throw std::bad_alloc();
   dispatcher_ = TrapDispatcher::Instance();

@@ -235,8 +235,8 @@ bool TrapDispatcher::Notify(TrapSource& source) {
       }
     }
     if (n == 0) break;
-    if (::WaitForMultipleObjects(n, handles, TRUE, ack_wait_ms_) != WAIT_TIMEOUT) break;
-    ::Sleep(ack_sleep_ms_);
+    if (source.WaitAcknowledgements(n, handles, ack_wait_ms_) != WAIT_TIMEOUT) break;
+    source.Pause(ack_sleep_ms_);
   }
   return true;
 }
@@ -279,9 +279,9 @@ unsigned __stdcall SnmpTrapThread(void* arg) {
     trace::StartWorker("ASYNC SNMPEVENT Thread");
   } catch (...) {
   }
-  std::unique_ptr<TrapSource> source(new (std::nothrow) SnmpMgrTrapSource);
-  if (!source) return 0;
+  std::unique_ptr<TrapSource> source;
   try {
+    source = MakeTrapSource();
     if (!source->Exec()) return 0;
   } catch (...) {
     return 0;

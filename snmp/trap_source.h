@@ -59,6 +59,13 @@ class TrapSource : public ErrorState {
   // Replaces the watcher's collection with the pending trap, or with nothing
   // when its filter rejects it (then sets the rejected flag).
   virtual bool Publish(TrapWatcher& watcher);
+  // The dispatcher's acknowledgement wait (all handles, a WaitForMultipleObjects
+  // result) and its pause after a wait that timed out; a source that must go
+  // on reading while the watchers look at a trap does so here.
+  virtual DWORD WaitAcknowledgements(DWORD count, const HANDLE* handles, DWORD timeout_ms) {
+    return ::WaitForMultipleObjects(count, handles, TRUE, timeout_ms);
+  }
+  virtual void Pause(DWORD ms) { ::Sleep(ms); }
 
   const std::vector<std::unique_ptr<TrapRecord>>& Pending() const noexcept { return pending_; }
 
@@ -139,6 +146,13 @@ class TrapDispatcher : public ErrorState {
   std::atomic<DWORD> ack_wait_ms_{kAckWaitMs};
   std::atomic<DWORD> ack_sleep_ms_{kAckSleepMs};
 };
+
+// The source the worker drives: the built-in receiver when the registry
+// enables it, else the SNMP Management API. Throws when out of memory.
+std::unique_ptr<TrapSource> MakeTrapSource();
+// Whether the registry enables the built-in receiver (then the platform's
+// trap service is not needed).
+bool TrapReceiverEnabled();
 
 // Starts the process's trap worker on the dispatcher unless it runs already;
 // the test and the start are one step. False when the thread could not be
