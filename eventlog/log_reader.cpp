@@ -367,6 +367,17 @@ bool EventLogSource::GetData() {
   return true;
 }
 
+bool EventLogSource::Wait(DWORD timeout_ms) {
+  // A script may wait hours before it asks for the next batch.
+  if (texts_.LoadedModules() != 0) {
+    HANDLE handles[] = {ResumeEvent(), StopEvent()};
+    if (::WaitForMultipleObjects(2, handles, FALSE, texts_.IdleRelease()) == WAIT_TIMEOUT) texts_.ReleaseModules();
+  }
+  if (EventSource::Wait(timeout_ms)) return true;
+  texts_.ReleaseModules();
+  return false;
+}
+
 bool EventLogSource::HasBacklog() {
   for (const auto& [name, reader] : readers_)
     if (reader->MorePending()) return true;

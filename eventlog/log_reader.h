@@ -106,6 +106,9 @@ class EventLogSource final : public EventSource {
   // Worker side.
   bool Exec() override;
   bool GetData() override;
+  // Unloads the message modules when the script stays away for their idle
+  // time, and when the worker is to end.
+  bool Wait(DWORD timeout_ms) override;
 
   // Script side. The first call fixes the filter's kind: SetFilter makes a
   // plain filter, SetFilterRX and SetFilterFile a regular-expression one.

@@ -365,6 +365,7 @@ HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder)
   auto it = modules_.find(path);
   if (it != modules_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second);
+    it->second->pass = pass_;
     return it->second->module.Get();
   }
   // A module that cannot be loaded is remembered for the pass, as it will not load later in it.
@@ -378,7 +379,7 @@ HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder)
     modules_.erase(lru_.back().path);
     lru_.pop_back();
   }
-  lru_.push_front(KeptModule{path, std::move(module)});
+  lru_.push_front(KeptModule{path, std::move(module), pass_, 0});
   modules_.emplace(lru_.front().path, lru_.begin());
   return lru_.front().module.Get();
 }
@@ -458,6 +459,17 @@ void MessageTextCache::EndPass() noexcept {
   accounts_.clear();
   values_.clear();
   failed_.clear();
+  if (!lru_.empty()) {
+    // Use order is time order: the idle ones are at the back.
+    const int64_t now = clock_();
+    for (KeptModule& m : lru_)
+      if (m.pass == pass_) m.last_used = now;
+    while (!lru_.empty() && (now - lru_.back().last_used) * 1000 >= static_cast<int64_t>(idle_release_ms_)) {
+      modules_.erase(lru_.back().path);
+      lru_.pop_back();
+    }
+  }
+  ++pass_;
 }
 
 void MessageTextCache::ReleaseModules() noexcept {

@@ -71,12 +71,14 @@ bool ResolveSidText(std::wstring_view text, std::wstring* account);
 bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account);
 
 // Category texts (kept for a day); the message modules, kept across passes
-// while in use (at most kModuleLimit, the least recently used out first);
-// and, for one collection pass, the registry values that name them.
+// while in use (at most kModuleLimit, the least recently used out first,
+// none longer than kIdleReleaseMs without use); and, for one collection
+// pass, the registry values that name them.
 class MessageTextCache {
  public:
   static constexpr int64_t kCategoryLifeSeconds = 86400;
   static constexpr size_t kModuleLimit = 64;
+  static constexpr DWORD kIdleReleaseMs = 60000;
   using Clock = std::function<int64_t()>;
 
   MessageTextCache();
@@ -93,7 +95,8 @@ class MessageTextCache {
   // kept for the pass, as a lookup that names a computer is slow.
   bool Account(const std::wstring& computer, PSID sid, std::wstring* account);
 
-  // Releases the registry values and accounts kept during a pass.
+  // Releases the registry values and accounts kept during a pass, and the
+  // modules no pass has used for the idle time.
   void EndPass() noexcept;
   // Unloads every kept module.
   void ReleaseModules() noexcept;
@@ -102,6 +105,8 @@ class MessageTextCache {
   // registry again (for measurements).
   void SetPassCaching(bool on) noexcept;
   void SetModuleLimit(size_t limit) noexcept { module_limit_ = limit; }
+  void SetIdleRelease(DWORD ms) noexcept { idle_release_ms_ = ms; }
+  DWORD IdleRelease() const noexcept { return idle_release_ms_; }
   void SetClock(Clock clock) { clock_ = std::move(clock); }
   size_t CategoryCount() const noexcept { return categories_.size(); }
   size_t LoadedModules() const noexcept { return lru_.size(); }
@@ -116,6 +121,8 @@ class MessageTextCache {
   struct KeptModule {
     std::wstring path;  // expanded
     UniqueModule module;
+    uint64_t pass = 0;      // the last pass that used it
+    int64_t last_used = 0;  // the clock at the end of that pass
   };
   using ModuleList = std::list<KeptModule>;
 
@@ -135,8 +142,10 @@ class MessageTextCache {
   std::map<std::wstring, std::wstring> categories_;
   bool pass_caching_ = true;
   size_t module_limit_ = kModuleLimit;
+  DWORD idle_release_ms_ = kIdleReleaseMs;
   ModuleList lru_;  // most recently used first
   std::unordered_map<std::wstring_view, ModuleList::iterator> modules_;  // keys view the paths in lru_
+  uint64_t pass_ = 1;
   // Paths that did not load in this pass; tried again at the next.
   std::unordered_set<std::wstring> failed_;
   std::unordered_map<std::wstring, SourceValues> values_;

@@ -385,6 +385,29 @@ TEST_F(Texts, ModulesAreKeptAcrossPassesUpToTheLimitLeastRecentlyUsedOutFirst) {
   }
 }
 
+TEST_F(Texts, ModulesUnusedForTheIdleTimeAreUnloadedWhenAPassEnds) {
+  log_.AddSource(L"OnlyA", L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll", nullptr, nullptr);
+  log_.AddSource(L"OnlyB", L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll", nullptr, nullptr);
+  int64_t now = 1000000;
+  cache_.SetClock([&now] { return now; });
+  cache_.SetIdleRelease(60000);
+  // Each a pass: seconds since the previous one, the source of its entry (none: a quiet pass), modules kept after it.
+  const struct {
+    int64_t advance;
+    const wchar_t* source;
+    size_t kept;
+  } passes[] = {{0, L"OnlyA", 1},  {30, L"OnlyB", 2}, {29, nullptr, 2}, {1, nullptr, 1},
+                {30, L"OnlyB", 1}, {59, nullptr, 1},  {1, nullptr, 0}};
+  int n = 0;
+  for (const auto& pass : passes) {
+    now += pass.advance;
+    if (pass.source) Message(pass.source, 0xC00003E8, {L"a", L"b"});
+    cache_.EndPass();
+    EXPECT_EQ(cache_.LoadedModules(), pass.kept) << "pass " << n;
+    ++n;
+  }
+}
+
 TEST_F(Texts, TheParameterModuleIsLoadedOnlyForTextsWithDoublePercent) {
   EXPECT_EQ(Trim(Message(L"SrcA", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
   EXPECT_EQ(cache_.LoadedModules(), 1u);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "collector/strings.h"
 #include "eventlog/log_reader.h"
@@ -293,6 +294,34 @@ TEST_F(Source, ALogThatGoesLeavesTheSource) {
   EXPECT_EQ(source.Reader(log_.Name()), nullptr);
   EXPECT_EQ(source.ReaderCount(), readers - 1);
   EXPECT_EQ(Sim().OpenHandles(), readers - 1);
+}
+
+TEST_F(Source, MessageModulesAreUnloadedWhenTheScriptStaysAwayOrTheWorkerEnds) {
+  const struct {
+    DWORD idle_ms;
+    DWORD away_ms;  // until the script asks for the next batch, or the object stops the worker
+    bool stop;
+    bool kept;
+  } cases[] = {{10000, 50, false, true}, {50, 500, false, false}, {10000, 50, true, false}};
+  for (const auto& c : cases) {
+    EventLogSource source(items_);
+    source.Texts().SetIdleRelease(c.idle_ms);
+    source.SetPollTimeout(1);
+    source.Exec();
+    SimEntry e = Entry(0xC00003E8, {L"a", L"b"});
+    e.source = L"NoParam";
+    log_.Append(e);
+    ASSERT_TRUE(source.GetData());
+    ASSERT_EQ(source.Texts().LoadedModules(), 1u);
+    bool waited = false;
+    std::thread worker([&] { waited = source.Wait(source.PollTimeout()); });
+    ::Sleep(c.away_ms);
+    if (c.stop) source.Stop();
+    else source.Resume();
+    worker.join();
+    EXPECT_EQ(waited, !c.stop);
+    EXPECT_EQ(source.Texts().LoadedModules(), c.kept ? 1u : 0u) << c.idle_ms << " ms idle, away " << c.away_ms;
+  }
 }
 
 // Decoding of single entries.
