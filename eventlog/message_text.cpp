@@ -81,14 +81,19 @@ bool ReadString(HKEY key, const wchar_t* name, size_t max_chars, std::wstring* o
 
 // The registry names modules in the native system folders: in a 32-bit
 // process on 64-bit Windows, System32 would otherwise become SysWOW64 for
-// this load. Redirection is per thread, so it is off only for this call.
-HMODULE LoadDataModule(const std::wstring& path) {
+// these calls. Redirection is per thread, so it is off only around them.
+template <class F>
+auto WithoutRedirection(F call) {
   const MessageTextApi& api = MessageTexts();
   PVOID old_value = nullptr;
   bool off = api.DisableRedirection && api.RevertRedirection && api.DisableRedirection(&old_value);
-  HMODULE module = api.LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  auto result = call(api);
   if (off) api.RevertRedirection(old_value);
-  return module;
+  return result;
+}
+
+HMODULE LoadDataModule(const MessageTextApi& api, const std::wstring& path) {
+  return api.LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }
 
 bool HasVariable(const wchar_t* name) {
@@ -103,7 +108,7 @@ F Lookup(HMODULE module, const char* name) {
 }
 
 MessageTextApi PlatformTable() noexcept {
-  MessageTextApi api = {&::LoadLibraryExW, nullptr, nullptr, &::GetSystemTimeAsFileTime};
+  MessageTextApi api = {&::LoadLibraryExW, nullptr, nullptr, &::GetSystemTimeAsFileTime, &::GetFileAttributesExW};
 #ifndef _WIN64
   // Only a 32-bit process on 64-bit Windows is redirected. Looked up, as
   // systems without 64-bit support may lack the functions.
@@ -357,20 +362,40 @@ const MessageTextCache::SourceValues& MessageTextCache::Values(const std::wstrin
   return values_.emplace(std::move(key), std::move(v)).first->second;
 }
 
+MessageTextCache::FileStamp MessageTextCache::StampOf(const MessageTextApi& api, const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!api.GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return {};
+  return {true, (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime,
+          (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow};
+}
+
 HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder) {
   if (!pass_caching_) {
-    holder->Reset(LoadDataModule(path));
+    holder->Reset(WithoutRedirection([&](const MessageTextApi& api) { return LoadDataModule(api, path); }));
     return holder->Get();
   }
   auto it = modules_.find(path);
   if (it != modules_.end()) {
-    lru_.splice(lru_.begin(), lru_, it->second);
-    it->second->pass = pass_;
-    return it->second->module.Get();
+    ModuleList::iterator kept = it->second;
+    // Checked at its first use in a pass: a file replaced since is loaded again.
+    if (kept->pass != pass_ &&
+        !WithoutRedirection([&](const MessageTextApi& api) { return StampOf(api, path); }).Same(kept->stamp)) {
+      modules_.erase(it);
+      lru_.erase(kept);
+    } else {
+      lru_.splice(lru_.begin(), lru_, kept);
+      kept->pass = pass_;
+      return kept->module.Get();
+    }
+  } else if (failed_.count(path)) {
+    return nullptr;  // it will not load later in this pass
   }
-  // A module that cannot be loaded is remembered for the pass, as it will not load later in it.
-  if (failed_.count(path)) return nullptr;
-  UniqueModule module(LoadDataModule(path));
+  FileStamp stamp;
+  UniqueModule module(WithoutRedirection([&](const MessageTextApi& api) {
+    // The stamp first: a file replaced between the two is then loaded again at the next pass.
+    stamp = StampOf(api, path);
+    return LoadDataModule(api, path);
+  }));
   if (!module) {
     failed_.insert(path);
     return nullptr;
@@ -379,7 +404,7 @@ HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder)
     modules_.erase(lru_.back().path);
     lru_.pop_back();
   }
-  lru_.push_front(KeptModule{path, std::move(module), pass_, 0});
+  lru_.push_front(KeptModule{path, std::move(module), stamp, pass_, 0});
   modules_.emplace(lru_.front().path, lru_.begin());
   return lru_.front().module.Get();
 }

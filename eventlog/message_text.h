@@ -34,6 +34,8 @@ struct MessageTextApi {
   BOOL(WINAPI* RevertRedirection)(PVOID old_value);
   // The clock of the category cache.
   void(WINAPI* GetSystemTimeAsFileTime)(LPFILETIME now);
+  // The write time and size a kept module is checked against.
+  BOOL(WINAPI* GetFileAttributesExW)(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 };
 
 // The table in use.
@@ -72,8 +74,9 @@ bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account);
 
 // Category texts (kept for a day); the message modules, kept across passes
 // while in use (at most kModuleLimit, the least recently used out first,
-// none longer than kIdleReleaseMs without use); and, for one collection
-// pass, the registry values that name them.
+// none longer than kIdleReleaseMs without use, loaded again when the file's
+// write time or size changed); and, for one collection pass, the registry
+// values that name them.
 class MessageTextCache {
  public:
   static constexpr int64_t kCategoryLifeSeconds = 86400;
@@ -118,9 +121,19 @@ class MessageTextCache {
     bool has_parameter_file = false;
     std::wstring parameter_file;
   };
+  // A module file's last write time and size; unknown when they could not be read.
+  struct FileStamp {
+    bool known = false;
+    uint64_t write_time = 0;
+    uint64_t size = 0;
+    bool Same(const FileStamp& o) const noexcept {
+      return known && o.known && write_time == o.write_time && size == o.size;
+    }
+  };
   struct KeptModule {
     std::wstring path;  // expanded
     UniqueModule module;
+    FileStamp stamp;
     uint64_t pass = 0;      // the last pass that used it
     int64_t last_used = 0;  // the clock at the end of that pass
   };
@@ -135,6 +148,7 @@ class MessageTextCache {
   // *holder without it. Valid until the next call: a load may unload the
   // least recently used module.
   HMODULE Module(const std::wstring& path, UniqueModule* holder);
+  static FileStamp StampOf(const MessageTextApi& api, const std::wstring& path);
 
   Clock clock_;
   int64_t created_ = 0;

@@ -174,7 +174,7 @@ class RecordingPlatform {
  public:
   explicit RecordingPlatform(bool redirection, BOOL disable_result = TRUE) : disable_result_(disable_result) {
     current_ = this;
-    api_ = {&Load, redirection ? &Disable : nullptr, redirection ? &Revert : nullptr, &Now};
+    api_ = {&Load, redirection ? &Disable : nullptr, redirection ? &Revert : nullptr, &Now, &Attributes};
     brisel::testing::UseMessageTextApi(&api_);
   }
   ~RecordingPlatform() {
@@ -186,12 +186,30 @@ class RecordingPlatform {
   std::vector<std::wstring> events;                // "disable", "load off|on", "revert <value>"
   uint64_t file_time = 0;                          // what the clock answers
   std::vector<std::wstring> loaded;                // file names of the modules loaded
+  // How the module files' attributes differ from the real ones.
+  uint64_t write_time_shift = 0;
+  DWORD size_shift = 0;
+  bool attributes_fail = false;
 
  private:
   static HMODULE WINAPI Load(LPCWSTR path, HANDLE file, DWORD flags) {
     current_->events.push_back(std::wstring(L"load ") + (current_->off_thread_ == ::GetCurrentThreadId() ? L"off" : L"on"));
     current_->loaded.push_back(std::wstring(path).substr(std::wstring(path).rfind(L'\\') + 1));
     return ::LoadLibraryExW(path, file, flags);
+  }
+  static BOOL WINAPI Attributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+    current_->events.push_back(std::wstring(L"stat ") + (current_->off_thread_ == ::GetCurrentThreadId() ? L"off" : L"on"));
+    if (current_->attributes_fail) {
+      ::SetLastError(ERROR_FILE_NOT_FOUND);
+      return FALSE;
+    }
+    if (!::GetFileAttributesExW(path, level, info)) return FALSE;
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(info);
+    uint64_t t = ((uint64_t(data->ftLastWriteTime.dwHighDateTime) << 32) | data->ftLastWriteTime.dwLowDateTime) +
+                 current_->write_time_shift;
+    data->ftLastWriteTime = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+    data->nFileSizeLow += current_->size_shift;
+    return TRUE;
   }
   static BOOL WINAPI Disable(PVOID* old_value) {
     current_->events.push_back(L"disable");
@@ -317,12 +335,16 @@ TEST_F(Texts, CategoryTextsExpireByThePlatformClockAfter2038) {
 }
 
 TEST_F(Texts, ModulesLoadWithRedirectionOffAroundEachLoad) {
-  const std::vector<std::wstring> bracketed = {L"disable", L"load off",
-                                               L"revert " + std::to_wstring(RecordingPlatform::kOldValue)};
+  const std::wstring revert = L"revert " + std::to_wstring(RecordingPlatform::kOldValue);
+  const std::vector<std::wstring> bracketed = {L"disable", L"stat off", L"load off", revert};
   {
     RecordingPlatform platform(true);
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
     EXPECT_EQ(platform.events, bracketed);
+    platform.events.clear();
+    cache_.EndPass();
+    EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
+    EXPECT_EQ(platform.events, (std::vector<std::wstring>{L"disable", L"stat off", revert})) << "a kept module's check";
     platform.events.clear();
     cache_.ReleaseModules();
     EXPECT_EQ(Trim(Category(L"SrcA", 2, true)), L"Network");
@@ -333,13 +355,13 @@ TEST_F(Texts, ModulesLoadWithRedirectionOffAroundEachLoad) {
     // Turning it off failed: the module still loads, and nothing is reverted.
     RecordingPlatform platform(true, FALSE);
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
-    EXPECT_EQ(platform.events, (std::vector<std::wstring>{L"disable", L"load on"}));
+    EXPECT_EQ(platform.events, (std::vector<std::wstring>{L"disable", L"stat on", L"load on"}));
   }
   cache_.ReleaseModules();
   {
     RecordingPlatform platform(false);
     EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.");
-    EXPECT_EQ(platform.events, std::vector<std::wstring>{L"load on"});
+    EXPECT_EQ(platform.events, (std::vector<std::wstring>{L"stat on", L"load on"}));
   }
 }
 
@@ -381,6 +403,39 @@ TEST_F(Texts, ModulesAreKeptAcrossPassesUpToTheLimitLeastRecentlyUsedOutFirst) {
         << "step " << n;
     EXPECT_EQ(cache_.LoadedModules(), step.kept) << "step " << n;
     cache_.EndPass();
+    ++n;
+  }
+}
+
+TEST_F(Texts, AKeptModuleIsLoadedAgainWhenItsFileChanged) {
+  RecordingPlatform platform(false);
+  // Each an entry: whether a pass ends before it, the file's write time and size then, whether they can be
+  // read, and whether its module is loaded for it.
+  const struct {
+    bool new_pass;
+    uint64_t time_shift;
+    DWORD size_shift;
+    bool unreadable;
+    bool loads;
+  } entries[] = {
+      {true, 0, 0, false, true},    {true, 0, 0, false, false},  {false, 0, 0, false, false},
+      {true, 10, 0, false, true},   // written since
+      {false, 20, 0, false, false}, // checked once per pass, not at every entry...
+      {true, 20, 0, false, true},   // ...so seen at the next
+      {true, 20, 4, false, true},   // another size
+      {true, 20, 4, true, true},    {true, 20, 4, true, true},  // cannot be checked: loaded at every pass
+      {true, 20, 4, false, true},   {true, 20, 4, false, false},
+  };
+  int n = 0;
+  for (const auto& e : entries) {
+    if (e.new_pass) cache_.EndPass();
+    platform.write_time_shift = e.time_shift;
+    platform.size_shift = e.size_shift;
+    platform.attributes_fail = e.unreadable;
+    platform.loaded.clear();
+    EXPECT_EQ(Trim(Message(L"NoParam", 0xC00003E8, {L"a", L"b"})), L"Service a entered the b state.") << "entry " << n;
+    EXPECT_EQ(platform.loaded.size(), e.loads ? 1u : 0u) << "entry " << n;
+    EXPECT_EQ(cache_.LoadedModules(), 1u) << "entry " << n;
     ++n;
   }
 }
