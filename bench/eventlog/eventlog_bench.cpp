@@ -1,16 +1,19 @@
 // Event-log entries per second through the whole collection path: read from
 // the simulated log, decode, message and category texts from real message
 // DLLs, a 20-rule filter and the published NtEvent items. Each round runs
-// once with the per-pass module cache and once without, taking turns.
+// once with the module cache and once without, taking turns, and the texts
+// of every entry must come out the same both ways.
 //   wine eventlog_bench.exe [entries] [simple]
 // (simple: one message with two insertions, no accounts)
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "eventlog/log_reader.h"
 #include "rules/event_filter.h"
@@ -101,7 +104,16 @@ struct Run {
   double seconds = 0;
   size_t read = 0;
   long published = 0;
+  std::vector<std::wstring> texts;  // per entry, in log order: every decoded field
 };
+
+std::wstring Texts(const EventRecord& r) {
+  std::wstring t;
+  for (const std::wstring* field :
+       {&r.Category, &r.EventCode, &r.Type, &r.Logfile, &r.Message, &r.SourceName, &r.ComputerName, &r.UserName})
+    t += *field + L'|';
+  return t;
+}
 
 Run Collect(bool module_cache, const std::wstring& rules_path) {
   auto items = std::make_shared<ItemCollection>();
@@ -111,18 +123,32 @@ Run Collect(bool module_cache, const std::wstring& rules_path) {
   if (source.SetFilterFile(L"INCLUDE", rules_path, &errors) != 0) std::printf("rules: %ls\n", errors.c_str());
   source.Exec();
   Run run;
-  auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration spent{};
   const LogReader* reader = source.Reader(kLog);
   do {
+    auto start = std::chrono::steady_clock::now();
     source.GetData();
     source.Notify();  // the filter and the NtEvent items
+    spent += std::chrono::steady_clock::now() - start;
     LONG count = 0;
     items->Count(&count);
     run.published += count;
     run.read = reader ? reader->NextRecord() : 0;
+    for (const EventRecord& r : source.Records()) run.texts.push_back(Texts(r));  // outside the clock
   } while (reader && reader->MorePending());
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.seconds = std::chrono::duration<double>(spent).count();
   return run;
+}
+
+// The cache may change the speed, never a text.
+bool SameTexts(const std::vector<std::wstring>& first, const std::vector<std::wstring>& run, bool cached) {
+  for (size_t i = 0; i < std::max(first.size(), run.size()); ++i) {
+    if (i < first.size() && i < run.size() && first[i] == run[i]) continue;
+    std::printf("entry %zu differs:\n  first run: %ls\n  %s: %ls\n", i, i < first.size() ? first[i].c_str() : L"-",
+                cached ? "cached" : "uncached", i < run.size() ? run[i].c_str() : L"-");
+    return false;
+  }
+  return true;
 }
 
 // What one load and unload of a message module costs here.
@@ -159,10 +185,22 @@ int main(int argc, char** argv) {
   FillLog(entries, simple);
   std::printf("%d entries, 20 rules, message DLLs from %ls\n", entries, MessageDir().c_str());
   Run best[2];
+  bool same = true;
+  std::vector<std::wstring> first;  // the texts of the first run
   for (int round = 0; round < 2; ++round) {
     for (int cache = 1; cache >= 0; --cache) {
       Run r = Collect(cache == 1, rules_path);
-      if (round == 0 || r.seconds < best[cache].seconds) best[cache] = r;
+      if (first.empty()) {
+        first = std::move(r.texts);
+        if (first.size() != static_cast<size_t>(entries)) {
+          std::printf("%zu entries decoded, %d in the log\n", first.size(), entries);
+          same = false;
+        }
+      } else if (same) {
+        same = SameTexts(first, r.texts, cache == 1);
+      }
+      r.texts.clear();
+      if (round == 0 || r.seconds < best[cache].seconds) best[cache] = std::move(r);
     }
   }
   for (int cache = 1; cache >= 0; --cache) {
@@ -172,8 +210,9 @@ int main(int argc, char** argv) {
                 r.published, r.seconds);
   }
   std::printf("speed-up x%.1f\n", best[0].seconds / best[1].seconds);
+  std::printf("texts with and without the cache: %s\n", same ? "the same for every entry" : "DIFFERENT");
   std::printf("one message module load and unload: %.0f us\n", ModuleLoadMicroseconds());
   ::DeleteFileW(rules_path.c_str());
   UnregisterSources();
-  return 0;
+  return same ? 0 : 1;
 }
