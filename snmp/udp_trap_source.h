@@ -92,6 +92,8 @@ class UdpTrapSource : public TrapSource {
   void Ingest(const uint8_t* data, size_t size, const sockaddr* sender, int sender_len);
 
   const Counters& Stats() const noexcept { return counters_; }
+  // Signalled when the socket has datagrams to read.
+  HANDLE WaitHandle() const noexcept { return wait_handle_.Get(); }
   size_t QueuedCount() const noexcept { return queue_.size(); }
   // The bound local port (useful with port 0 in tests), 0 before Exec.
   uint16_t LocalPort() const noexcept;
