@@ -29,5 +29,18 @@ for arch in win64 win32; do
   # tests) shows NtEvents on a simulated log with real message modules.
   echo "== NtEvents on a simulated event log ($arch)"
   "$wine" "build/$arch/tests/win/eventlog/ntevents_sample.exe"
+  # A real trap: the built-in receiver enabled in this prefix, net-snmp's
+  # snmptrap sending to it, the sample printing what arrived.
+  echo "== snmp_receiver.vbs: a trap sent by snmptrap ($arch)"
+  key='HKLM\SOFTWARE\Talvane\Vigilor\4.0\Talvanemc\SnmpTrapReceiver'
+  "$wine" reg add "$key" /v Port /t REG_DWORD /d 16162 /f >/dev/null
+  "$wine" reg add "$key" /v Communities /t REG_MULTI_SZ /d public /f >/dev/null
+  (cd scripts && "$wine" cscript //nologo snmp_receiver.vbs) &
+  listener=$!
+  for _ in $(seq 300); do grep -q ':3F22 ' /proc/net/udp && break; sleep 0.1; done
+  snmptrap -M /dev/null -m : -v 2c -c public 127.0.0.1:16162 4242 1.3.6.1.4.1.8072.2.3.0.1 \
+    1.3.6.1.2.1.1.5.0 s demo-host 1.3.6.1.2.1.2.2.1.10.1 C 123456789012
+  wait "$listener" || true
+  "$wine" reg delete "$key" /f >/dev/null
   wineserver -k >/dev/null 2>&1 || true
 done
