@@ -300,7 +300,7 @@ void UdpTrapSource::Ingest(const uint8_t* data, size_t size, const sockaddr* sen
     }
     // Answered even when the queue is full: the sender must not resend it.
     if (message.kind == snmp::PduKind::kInform) Respond(message, sender, sender_len);
-    if (queue_.size() >= bound_) {
+    if (queue_.size() >= bound_ || queued_bytes_ + size > kQueueByteBound) {
       ++counters_.queue_full;
       if (!full_traced_ && tvDebugLevel > 0)
         tvDebugPrint(1, "SNMP trap receiver: queue full (%u traps): newest traps dropped\n",
@@ -310,10 +310,12 @@ void UdpTrapSource::Ingest(const uint8_t* data, size_t size, const sockaddr* sen
     }
     full_traced_ = false;
     Received received;
+    received.bytes = size;
     received.community = std::move(message.community);
     received.transport = SenderText(sender, sender_len);
     received.v1 = snmp::ToV1(message, SenderOctets(sender, sender_len));
     queue_.push_back(std::move(received));
+    queued_bytes_ += size;
     ++counters_.queued;
   } catch (...) {  // out of memory: this trap is lost
     ++counters_.queue_full;
@@ -342,6 +344,7 @@ bool UdpTrapSource::GetData() {
   if (queue_.empty()) return false;
   Received received = std::move(queue_.front());
   queue_.pop_front();
+  queued_bytes_ -= received.bytes;
   // From here on a trap was taken: true, so the ones behind it are read even
   // when this one cannot be made into a record.
   std::unique_ptr<TrapRecord> record(new (std::nothrow) TrapRecord);

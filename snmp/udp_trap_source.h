@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <set>
@@ -60,19 +61,22 @@ class WinsockScope {
 
 class UdpTrapSource : public TrapSource {
  public:
-  // Traps held while the dispatcher waits; the newest is dropped beyond it.
+  // Traps held while the dispatcher waits; the newest is dropped beyond
+  // either bound (the second counts the datagrams' bytes).
   static constexpr size_t kQueueBound = 16384;
+  static constexpr size_t kQueueByteBound = 64u << 20;
   static constexpr int kReceiveBufferBytes = 8 << 20;
   // Datagrams read per drain before the waits are looked at again.
   static constexpr int kDrainBatch = 1024;
 
+  // Written by the reading thread; others may watch them.
   struct Counters {
-    uint64_t datagrams = 0;
-    uint64_t queued = 0;
-    uint64_t malformed = 0;
-    uint64_t refused_community = 0;
-    uint64_t queue_full = 0;
-    uint64_t responses = 0;
+    std::atomic<uint64_t> datagrams{0};
+    std::atomic<uint64_t> queued{0};
+    std::atomic<uint64_t> malformed{0};
+    std::atomic<uint64_t> refused_community{0};
+    std::atomic<uint64_t> queue_full{0};
+    std::atomic<uint64_t> responses{0};
   };
 
   explicit UdpTrapSource(ReceiverConfig config, size_t queue_bound = kQueueBound);
@@ -100,6 +104,7 @@ class UdpTrapSource : public TrapSource {
 
  private:
   struct Received {
+    size_t bytes = 0;  // of the datagram
     std::string community;
     std::wstring transport;
     snmp::V1Fields v1;
@@ -112,6 +117,7 @@ class UdpTrapSource : public TrapSource {
   WinsockScope winsock_;
   UniqueSocket socket_;
   std::deque<Received> queue_;
+  size_t queued_bytes_ = 0;
   std::vector<uint8_t> buffer_;
   Counters counters_;
   std::set<std::string> refused_seen_;  // traced once each, up to a limit

@@ -120,8 +120,8 @@ void Delivery(const std::vector<std::vector<uint8_t>>& burst) {
   std::printf("delivery: %d traps sent in %.3f s (%.0f/s); %d delivered in %.3f s: %.0f traps/s; lost %d "
               "(received %llu, queue full %llu, malformed %llu)\n",
               n, sending, n / sending, delivered.load(), seconds, delivered / seconds, n - delivered.load(),
-              static_cast<unsigned long long>(c.datagrams), static_cast<unsigned long long>(c.queue_full),
-              static_cast<unsigned long long>(c.malformed));
+              static_cast<unsigned long long>(c.datagrams.load()), static_cast<unsigned long long>(c.queue_full.load()),
+              static_cast<unsigned long long>(c.malformed.load()));
 }
 
 void Ingest(const std::vector<std::vector<uint8_t>>& burst) {
@@ -135,24 +135,24 @@ void Ingest(const std::vector<std::vector<uint8_t>>& burst) {
     while (!stop) {
       if (::WaitForSingleObject(source.WaitHandle(), 100) != WAIT_OBJECT_0) continue;
       ::ResetEvent(source.WaitHandle());
-      uint64_t before = source.Stats().datagrams;
+      uint64_t before = source.Stats().datagrams.load();
       source.Drain();
-      if (source.Stats().datagrams != before) {
+      if (source.Stats().datagrams.load() != before) {
         if (!started) first = Clock::now(), started = true;
         last = Clock::now();
       }
-      if (source.Stats().datagrams >= n) break;
+      if (source.Stats().datagrams.load() >= n) break;
     }
   });
   auto start = Clock::now();
   Send(burst, source.LocalPort());
-  for (int i = 0; i < 200 && source.Stats().datagrams < n; ++i) ::Sleep(10);
+  for (int i = 0; i < 200 && source.Stats().datagrams.load() < n; ++i) ::Sleep(10);
   stop = true;
   reader.join();
   double seconds = std::chrono::duration<double>(last - start).count();
   std::printf("ingest: %llu of %llu queued in %.3f s from the first send: %.0f traps/s (lost %llu)\n",
-              static_cast<unsigned long long>(source.Stats().queued), static_cast<unsigned long long>(n), seconds,
-              source.Stats().queued / seconds, static_cast<unsigned long long>(n - source.Stats().queued));
+              static_cast<unsigned long long>(source.Stats().queued.load()), static_cast<unsigned long long>(n), seconds,
+              source.Stats().queued.load() / seconds, static_cast<unsigned long long>(n - source.Stats().queued.load()));
 }
 
 }  // namespace

@@ -157,9 +157,9 @@ TEST(Receiver, CommunitiesNotAcceptedAreDroppedAndCounted) {
   config.communities = {"public", "ops"};
   UdpTrapSource source(config);
   for (const char* community : {"public", "private", "ops", "private", "Public", ""}) IngestMessage(source, V1Trap(community));
-  EXPECT_EQ(source.Stats().datagrams, 6u);
-  EXPECT_EQ(source.Stats().queued, 2u);
-  EXPECT_EQ(source.Stats().refused_community, 4u);
+  EXPECT_EQ(source.Stats().datagrams.load(), 6u);
+  EXPECT_EQ(source.Stats().queued.load(), 2u);
+  EXPECT_EQ(source.Stats().refused_community.load(), 4u);
   std::vector<std::wstring> got;
   while (source.GetData()) got.push_back(source.Pending().at(0)->Community);
   EXPECT_EQ(got, (std::vector<std::wstring>{L"public", L"ops"}));
@@ -174,13 +174,28 @@ TEST(Receiver, TheQueueHoldsItsBoundAndDropsTheNewest) {
     IngestMessage(source, m);
   }
   EXPECT_EQ(source.QueuedCount(), UdpTrapSource::kQueueBound);
-  EXPECT_EQ(source.Stats().queue_full, 5u);
+  EXPECT_EQ(source.Stats().queue_full.load(), 5u);
   ASSERT_TRUE(source.GetData());
   EXPECT_EQ(source.Pending().at(0)->Specific, 0) << "the oldest comes first";
   m.specific = -1;
   IngestMessage(source, m);  // room for one again
   EXPECT_EQ(source.QueuedCount(), UdpTrapSource::kQueueBound);
-  EXPECT_EQ(source.Stats().queue_full, 5u);
+  EXPECT_EQ(source.Stats().queue_full.load(), 5u);
+}
+
+TEST(Receiver, LargeTrapsAreBoundedByTheirBytes) {
+  UdpTrapSource source(AnyCommunity());
+  msg::Message m = V1Trap();
+  m.bindings[0].value.octets.assign(60000, 'x');
+  const size_t size = msg::Encode(m).size();
+  const size_t fit = UdpTrapSource::kQueueByteBound / size;
+  for (size_t i = 0; i < fit + 3; ++i) IngestMessage(source, m);
+  EXPECT_EQ(source.QueuedCount(), fit);
+  EXPECT_EQ(source.Stats().queue_full.load(), 3u);
+  ASSERT_TRUE(source.GetData());
+  IngestMessage(source, m);  // the bytes of the one taken are free again
+  EXPECT_EQ(source.QueuedCount(), fit);
+  EXPECT_EQ(source.Stats().queue_full.load(), 3u);
 }
 
 TEST(Receiver, BadDatagramsAreCountedAndLeaveTheQueueAlone) {
@@ -192,7 +207,7 @@ TEST(Receiver, BadDatagramsAreCountedAndLeaveTheQueueAlone) {
   bad.back().push_back(0);
   sockaddr_in from = Loopback(1);
   for (const auto& d : bad) source.Ingest(d.data(), d.size(), reinterpret_cast<sockaddr*>(&from), sizeof(from));
-  EXPECT_EQ(source.Stats().malformed, bad.size());
+  EXPECT_EQ(source.Stats().malformed.load(), bad.size());
   EXPECT_EQ(source.QueuedCount(), 0u);
 }
 
@@ -335,12 +350,12 @@ TEST(Receiver, TheSocketIsDrainedWhileTheDispatcherWaits) {
       peer.Send(m, source.LocalPort());
     }
     // Until the acknowledgement only the dispatcher's wait reads them.
-    for (int i = 0; i < 500 && source.Stats().queued < kBurst + 1u; ++i) ::Sleep(10);
+    for (int i = 0; i < 500 && source.Stats().queued.load() < kBurst + 1u; ++i) ::Sleep(10);
     watcher->Acknowledge();
   });
   dispatcher.Notify(source);
   sender.join();
-  EXPECT_EQ(source.Stats().queued, kBurst + 1u);
+  EXPECT_EQ(source.Stats().queued.load(), kBurst + 1u);
   EXPECT_EQ(source.QueuedCount(), static_cast<size_t>(kBurst));
 }
 
