@@ -341,8 +341,8 @@ bool MessageTextCache::CategoryText(WORD category, const std::wstring& source, c
   return true;
 }
 
-const MessageTextCache::SourceValues& MessageTextCache::Values(const std::wstring& log, const std::wstring& source,
-                                                               SourceValues* scratch) {
+MessageTextCache::SourceValues& MessageTextCache::Values(const std::wstring& log, const std::wstring& source,
+                                                         SourceValues* scratch) {
   std::wstring key;
   FormatW(&key, L"%s\\%s\\%s", kEventLogKey, log.c_str(), source.c_str());
   if (pass_caching_) {
@@ -409,26 +409,36 @@ HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder)
   return lru_.front().module.Get();
 }
 
+const std::vector<std::wstring>& MessageTextCache::EventPaths(SourceValues* values) {
+  if (values->event_paths_made) return values->event_paths;
+  std::wstring_view files = values->event_files;
+  size_t start = 0;
+  while (start <= files.size()) {
+    size_t end = files.find(L';', start);
+    if (end == std::wstring_view::npos) end = files.size();
+    std::wstring path;
+    if (!ExpandModulePath(files.substr(start, end - start), &path)) break;  // the search ends there
+    values->event_paths.push_back(std::move(path));
+    start = end + 1;
+  }
+  values->event_paths_made = true;
+  return values->event_paths;
+}
+
 bool MessageTextCache::MessageText(DWORD event_id, const std::wstring& source,
                                    const std::vector<std::wstring_view>& strings, const std::wstring& log,
                                    std::wstring* text) {
   SourceValues scratch;
-  const SourceValues& values = Values(log, source, &scratch);
+  SourceValues& values = Values(log, source, &scratch);
   std::optional<std::wstring> result;
   if (values.has_event_files) {
-    std::wstring_view files = values.event_files;
-    size_t start = 0;
-    while (!result && start <= files.size()) {
-      size_t end = files.find(L';', start);
-      if (end == std::wstring_view::npos) end = files.size();
-      std::wstring path;
-      if (!ExpandModulePath(files.substr(start, end - start), &path)) break;
+    for (const std::wstring& path : EventPaths(&values)) {
       UniqueModule holder;
       HMODULE module = Module(path, &holder);
       if (!module) break;
       std::wstring templ;
       if (LookupMessage(module, event_id, &templ)) result = InsertStrings(templ, strings, nullptr);
-      start = end + 1;
+      if (result) break;
     }
   }
   if (!result) {
@@ -447,12 +457,17 @@ bool MessageTextCache::MessageText(DWORD event_id, const std::wstring& source,
   // Only a run of '%' before digits can change in the parameter pass: a
   // text without "%%" would come back as it is, so its module is not loaded.
   if (result && values.has_parameter_file && result->find(L"%%") != std::wstring::npos) {
-    std::wstring_view files = values.parameter_file;
-    size_t semicolon = files.rfind(L';');
-    std::wstring path;
-    if (ExpandModulePath(semicolon == std::wstring_view::npos ? files : files.substr(semicolon + 1), &path)) {
+    if (!values.parameter_path_made) {
+      std::wstring_view files = values.parameter_file;
+      size_t semicolon = files.rfind(L';');
+      std::wstring path;
+      if (ExpandModulePath(semicolon == std::wstring_view::npos ? files : files.substr(semicolon + 1), &path))
+        values.parameter_path = std::move(path);
+      values.parameter_path_made = true;
+    }
+    if (values.parameter_path) {
       UniqueModule holder;
-      if (HMODULE module = Module(path, &holder)) {
+      if (HMODULE module = Module(*values.parameter_path, &holder)) {
         if (auto replaced = InsertStrings(*result, {}, module)) result = std::move(replaced);
       }
     }

@@ -76,7 +76,7 @@ bool LookupAccount(const wchar_t* system, PSID sid, std::wstring* account);
 // while in use (at most kModuleLimit, the least recently used out first,
 // none longer than kIdleReleaseMs without use, loaded again when the file's
 // write time or size changed); and, for one collection pass, the registry
-// values that name them.
+// values that name them and their expanded paths.
 class MessageTextCache {
  public:
   static constexpr int64_t kCategoryLifeSeconds = 86400;
@@ -120,6 +120,13 @@ class MessageTextCache {
     std::wstring event_files;
     bool has_parameter_file = false;
     std::wstring parameter_file;
+    // Expanded at the first entry that needs them (the variables are read
+    // once per pass): the event files up to the first that does not expand,
+    // and the parameter file, none when it does not expand.
+    bool event_paths_made = false;
+    std::vector<std::wstring> event_paths;
+    bool parameter_path_made = false;
+    std::optional<std::wstring> parameter_path;
   };
   // A module file's last write time and size; unknown when they could not be read.
   struct FileStamp {
@@ -143,7 +150,8 @@ class MessageTextCache {
   // The clock, read once per pass with pass caching (the platform's clock
   // is slow enough to matter per entry).
   int64_t Now();
-  const SourceValues& Values(const std::wstring& log, const std::wstring& source, SourceValues* scratch);
+  SourceValues& Values(const std::wstring& log, const std::wstring& source, SourceValues* scratch);
+  static const std::vector<std::wstring>& EventPaths(SourceValues* values);
   // A module loaded as a data file, or null. Kept in the cache, or owned by
   // *holder without it. Valid until the next call: a load may unload the
   // least recently used module.

@@ -470,11 +470,27 @@ TEST_F(Texts, TheParameterModuleIsLoadedOnlyForTextsWithDoublePercent) {
   EXPECT_EQ(cache_.LoadedModules(), 2u);
 }
 
-TEST_F(Texts, RegistryChangesAreSeenAtTheNextPass) {
+TEST_F(Texts, ModulePathChangesAreSeenAtTheNextPass) {
+  const std::wstring messages = MessageDir();
+  ScopedVariable dir(L"BRISEL_MOVED_DIR", messages.c_str());
   EXPECT_EQ(Message(L"NoParam", 2000, {L"x"}), L"x\n");
-  SetValue(L"NoParam", L"EventMessageFile", L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll");
-  cache_.EndPass();
-  EXPECT_EQ(Trim(Message(L"NoParam", 2000, {L"x"})), L"From the second module: x");
+  // Each change, then the message of the next pass.
+  const struct {
+    const wchar_t* event_files;  // the new value, or null
+    const wchar_t* dir;          // the new value of BRISEL_MOVED_DIR, or null
+    const wchar_t* message;
+  } changes[] = {
+      {L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll", nullptr, L"From the second module: x"},
+      {L"%BRISEL_MOVED_DIR%\\evmsg_b.dll", nullptr, L"From the second module: x"},
+      {nullptr, L"C:\\nowhere", L"x"},
+      {nullptr, messages.c_str(), L"From the second module: x"},
+  };
+  for (const auto& c : changes) {
+    if (c.event_files) SetValue(L"NoParam", L"EventMessageFile", c.event_files);
+    if (c.dir) ::SetEnvironmentVariableW(L"BRISEL_MOVED_DIR", c.dir);
+    cache_.EndPass();
+    EXPECT_EQ(Trim(Message(L"NoParam", 2000, {L"x"})), c.message) << test::Narrow(c.event_files ? c.event_files : c.dir);
+  }
 }
 
 }  // namespace
