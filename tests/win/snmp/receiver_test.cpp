@@ -327,6 +327,36 @@ TEST(Receiver, DatagramsFromTheSocketBecomeSnmpEvents) {
   }
 }
 
+TEST(Receiver, AnIpv6AddressIsBoundAndItsSendersShown) {
+  ReceiverConfig config = AnyCommunity();
+  config.address = L"::1";
+  UdpTrapSource source(config);
+  ASSERT_TRUE(source.Exec()) << source.ErrorCode();
+  WinsockScope winsock;
+  UniqueSocket peer(::socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP));
+  sockaddr_in6 to{};
+  to.sin6_family = AF_INET6;
+  to.sin6_port = htons(source.LocalPort());
+  to.sin6_addr = in6addr_loopback;
+  std::vector<uint8_t> bytes = msg::Encode(V2(msg::PduKind::kTrapV2));
+  ASSERT_EQ(::sendto(peer.Get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+                     reinterpret_cast<sockaddr*>(&to), sizeof(to)),
+            static_cast<int>(bytes.size()));
+  ASSERT_TRUE(source.Wait(5000));
+  ASSERT_TRUE(source.GetData());
+  EXPECT_EQ(source.Pending().at(0)->TransportAddress, L"::1");
+  EXPECT_EQ(source.Pending().at(0)->AgentAddress, L"0.0.0.0") << "no IPv4 agent address in the trap";
+}
+
+TEST(Receiver, AnAddressThatIsNoAddressFails) {
+  ReceiverConfig config = AnyCommunity();
+  config.address = L"no.such.host";
+  UdpTrapSource source(config);
+  EXPECT_FALSE(source.Exec());
+  EXPECT_EQ(source.ErrorCode(), WSAEINVAL);
+  EXPECT_FALSE(source.Wait(0)) << "no socket to wait on";
+}
+
 // While the dispatcher waits for a watcher, the socket is still read: a
 // burst bigger than any receive buffer is queued, not lost.
 TEST(Receiver, TheSocketIsDrainedWhileTheDispatcherWaits) {
@@ -361,6 +391,18 @@ TEST(Receiver, TheSocketIsDrainedWhileTheDispatcherWaits) {
 
 // ---- through a script's object and the process's worker ----
 
+DWORD FreePort() {
+  WinsockScope winsock;
+  UniqueSocket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  sockaddr_in any = Loopback(0);
+  any.sin_addr.s_addr = htonl(INADDR_ANY);
+  int len = sizeof(any);
+  if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&any), sizeof(any)) != 0 ||
+      ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&any), &len) != 0)
+    return 0;
+  return ntohs(any.sin_port);
+}
+
 bool PortIsFree(uint16_t port) {
   WinsockScope winsock;
   UniqueSocket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
@@ -372,7 +414,9 @@ bool PortIsFree(uint16_t port) {
 TEST_F(ReceiverKey, ATrapReachesSnmpEventsWithoutTheTrapService) {
   ComScope com;
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey);
-  constexpr DWORD kPort = 16299;
+  // A port nothing uses now (tests in other build trees run at the same time).
+  const DWORD kPort = FreePort();
+  ASSERT_NE(kPort, 0u);
   {
     UniqueRegKey key;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -392,16 +436,16 @@ TEST_F(ReceiverKey, ATrapReachesSnmpEventsWithoutTheTrapService) {
   ASSERT_NE(handle, -1);
   HANDLE data = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(handle));
   // The worker binds the port as it starts.
-  for (int i = 0; i < 2000 && PortIsFree(kPort); ++i) ::Sleep(10);
-  ASSERT_FALSE(PortIsFree(kPort));
+  for (int i = 0; i < 2000 && PortIsFree(static_cast<uint16_t>(kPort)); ++i) ::Sleep(10);
+  ASSERT_FALSE(PortIsFree(static_cast<uint16_t>(kPort)));
   Socket peer;
   msg::Message m = V1Trap();
   for (int specific : {2, 5}) {
     m.specific = specific;
     m.community = "private";  // refused
-    peer.Send(m, kPort);
+    peer.Send(m, static_cast<uint16_t>(kPort));
     m.community = "public";
-    peer.Send(m, kPort);
+    peer.Send(m, static_cast<uint16_t>(kPort));
   }
   ASSERT_EQ(::WaitForSingleObject(data, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(events.Long(L"Count"), 0) << "specific 2 is filtered out";
