@@ -340,7 +340,9 @@ void UdpTrapSource::NoteRefused(const std::string& community) {
 
 bool UdpTrapSource::GetData() {
   pending_.clear();
-  Drain();
+  // Reading while the queue holds traps is left to the dispatcher's waits,
+  // which watch the socket; every reset of its event is followed by a drain.
+  if (queue_.empty()) Drain();
   if (queue_.empty()) return false;
   Received received = std::move(queue_.front());
   queue_.pop_front();
@@ -381,30 +383,28 @@ DWORD UdpTrapSource::WaitAcknowledgements(DWORD count, const HANDLE* handles, DW
   DWORD left = count;
   std::memcpy(open, handles, count * sizeof(HANDLE));
   ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-  for (;;) {
-    // Drop the acknowledged ones; the wait below sees at most 63 of the rest.
-    DWORD kept = 0;
-    for (DWORD i = 0; i < left; ++i) {
-      DWORD r = ::WaitForSingleObject(open[i], 0);
-      if (r == WAIT_FAILED) return WAIT_FAILED;
-      if (r != WAIT_OBJECT_0) open[kept++] = open[i];
-    }
-    left = kept;
-    if (left == 0) return WAIT_OBJECT_0;
+  while (left > 0) {
     ULONGLONG now = ::GetTickCount64();
     if (timeout_ms != INFINITE && now >= deadline) return WAIT_TIMEOUT;
     DWORD remaining = timeout_ms == INFINITE ? INFINITE : static_cast<DWORD>(deadline - now);
+    // Up to 63 acknowledgements, then the socket: a wait for any answers
+    // the first signalled one, so a flood of datagrams cannot hide them.
     HANDLE set[MAXIMUM_WAIT_OBJECTS];
-    set[0] = wait_handle_.Get();
-    DWORD n = 1;
-    for (DWORD i = 0; i < left && n < MAXIMUM_WAIT_OBJECTS; ++i) set[n++] = open[i];
-    DWORD r = ::WaitForMultipleObjects(n, set, FALSE, remaining);
+    DWORD n = 0;
+    for (; n < left && n < MAXIMUM_WAIT_OBJECTS - 1; ++n) set[n] = open[n];
+    set[n] = wait_handle_.Get();
+    DWORD r = ::WaitForMultipleObjects(n + 1, set, FALSE, remaining);
     if (r == WAIT_TIMEOUT || r == WAIT_FAILED) return r;
-    if (r == WAIT_OBJECT_0) {
+    if (r == WAIT_OBJECT_0 + n) {
       ::ResetEvent(wait_handle_.Get());
       Drain();
+    } else if (r < WAIT_OBJECT_0 + n) {
+      open[r - WAIT_OBJECT_0] = open[--left];  // acknowledged
+    } else {
+      return WAIT_FAILED;
     }
   }
+  return WAIT_OBJECT_0;
 }
 
 void UdpTrapSource::Pause(DWORD ms) {
