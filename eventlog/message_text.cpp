@@ -292,7 +292,7 @@ MessageTextCache::MessageTextCache()
       }) {}
 
 int64_t MessageTextCache::Now() {
-  if (!pass_caching_) return clock_();
+  if (!caching_) return clock_();
   if (pass_now_ == 0) pass_now_ = clock_();
   return pass_now_;
 }
@@ -345,7 +345,7 @@ MessageTextCache::SourceValues& MessageTextCache::Values(const std::wstring& log
                                                          SourceValues* scratch) {
   std::wstring key;
   FormatW(&key, L"%s\\%s\\%s", kEventLogKey, log.c_str(), source.c_str());
-  if (pass_caching_) {
+  if (caching_) {
     auto it = values_.find(key);
     if (it != values_.end()) return it->second;
   }
@@ -355,7 +355,7 @@ MessageTextCache::SourceValues& MessageTextCache::Values(const std::wstring& log
     v.has_event_files = ReadString(source_key.Get(), L"EventMessageFile", 512, &v.event_files);
     v.has_parameter_file = ReadString(source_key.Get(), L"ParameterMessageFile", 512, &v.parameter_file);
   }
-  if (!pass_caching_) {
+  if (!caching_) {
     *scratch = std::move(v);
     return *scratch;
   }
@@ -370,7 +370,7 @@ MessageTextCache::FileStamp MessageTextCache::StampOf(const MessageTextApi& api,
 }
 
 HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder) {
-  if (!pass_caching_) {
+  if (!caching_) {
     holder->Reset(WithoutRedirection([&](const MessageTextApi& api) { return LoadDataModule(api, path); }));
     return holder->Get();
   }
@@ -477,7 +477,7 @@ bool MessageTextCache::MessageText(DWORD event_id, const std::wstring& source,
 }
 
 bool MessageTextCache::Account(const std::wstring& computer, PSID sid, std::wstring* account) {
-  if (!pass_caching_) return LookupAccount(computer.c_str(), sid, account);
+  if (!caching_) return LookupAccount(computer.c_str(), sid, account);
   std::wstring key = computer;
   key += L'|';
   const BYTE* bytes = static_cast<const BYTE*>(sid);
@@ -504,7 +504,10 @@ void MessageTextCache::EndPass() noexcept {
     const int64_t now = clock_();
     for (KeptModule& m : lru_)
       if (m.pass == pass_) m.last_used = now;
-    while (!lru_.empty() && (now - lru_.back().last_used) * 1000 >= static_cast<int64_t>(idle_release_ms_)) {
+    while (!lru_.empty()) {
+      // A clock set back counts as idle, or the modules would stay until it caught up.
+      const int64_t idle = now - lru_.back().last_used;
+      if (idle >= 0 && idle * 1000 < static_cast<int64_t>(idle_release_ms_)) break;
       modules_.erase(lru_.back().path);
       lru_.pop_back();
     }
@@ -518,8 +521,8 @@ void MessageTextCache::ReleaseModules() noexcept {
   failed_.clear();
 }
 
-void MessageTextCache::SetPassCaching(bool on) noexcept {
-  pass_caching_ = on;
+void MessageTextCache::SetCaching(bool on) noexcept {
+  caching_ = on;
   if (!on) ReleaseModules();
 }
 

@@ -104,9 +104,9 @@ class MessageTextCache {
   // Unloads every kept module.
   void ReleaseModules() noexcept;
 
-  // Without caching every entry loads and unloads its modules and reads the
-  // registry again (for measurements).
-  void SetPassCaching(bool on) noexcept;
+  // Without caching every entry loads and unloads its modules, reads the
+  // registry and expands the paths again (for measurements).
+  void SetCaching(bool on) noexcept;
   void SetModuleLimit(size_t limit) noexcept { module_limit_ = limit; }
   void SetIdleRelease(DWORD ms) noexcept { idle_release_ms_ = ms; }
   DWORD IdleRelease() const noexcept { return idle_release_ms_; }
@@ -147,7 +147,7 @@ class MessageTextCache {
   using ModuleList = std::list<KeptModule>;
 
   bool CachedCategory(const std::wstring& key, std::wstring* text);
-  // The clock, read once per pass with pass caching (the platform's clock
+  // The clock, read once per pass with caching (the platform's clock
   // is slow enough to matter per entry).
   int64_t Now();
   SourceValues& Values(const std::wstring& log, const std::wstring& source, SourceValues* scratch);
@@ -162,7 +162,7 @@ class MessageTextCache {
   int64_t created_ = 0;
   int64_t pass_now_ = 0;
   std::map<std::wstring, std::wstring> categories_;
-  bool pass_caching_ = true;
+  bool caching_ = true;
   size_t module_limit_ = kModuleLimit;
   DWORD idle_release_ms_ = kIdleReleaseMs;
   ModuleList lru_;  // most recently used first

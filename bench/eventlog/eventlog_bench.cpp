@@ -118,7 +118,7 @@ std::wstring Texts(const EventRecord& r) {
 Run Collect(bool module_cache, const std::wstring& rules_path) {
   auto items = std::make_shared<ItemCollection>();
   EventLogSource source(items);
-  source.Texts().SetPassCaching(module_cache);
+  source.Texts().SetCaching(module_cache);
   std::wstring errors;
   if (source.SetFilterFile(L"INCLUDE", rules_path, &errors) != 0) std::printf("rules: %ls\n", errors.c_str());
   source.Exec();

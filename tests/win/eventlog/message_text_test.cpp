@@ -370,7 +370,7 @@ TEST_F(Texts, CachedAndUncachedTextsAreTheSame) {
   std::vector<std::wstring> cached;
   for (int pass = 0; pass < 2; ++pass, cache_.EndPass())
     for (DWORD id : ids) cached.push_back(Message(L"SrcA", id, {L"s1", L"%{S-1-5-18}"}));
-  cache_.SetPassCaching(false);
+  cache_.SetCaching(false);
   std::vector<std::wstring> uncached;
   for (int pass = 0; pass < 2; ++pass, cache_.EndPass())
     for (DWORD id : ids) uncached.push_back(Message(L"SrcA", id, {L"s1", L"%{S-1-5-18}"}));
@@ -451,8 +451,8 @@ TEST_F(Texts, ModulesUnusedForTheIdleTimeAreUnloadedWhenAPassEnds) {
     int64_t advance;
     const wchar_t* source;
     size_t kept;
-  } passes[] = {{0, L"OnlyA", 1},  {30, L"OnlyB", 2}, {29, nullptr, 2}, {1, nullptr, 1},
-                {30, L"OnlyB", 1}, {59, nullptr, 1},  {1, nullptr, 0}};
+  } passes[] = {{0, L"OnlyA", 1},  {30, L"OnlyB", 2}, {29, nullptr, 2}, {1, nullptr, 1},     {30, L"OnlyB", 1},
+                {59, nullptr, 1},  {1, nullptr, 0},   {0, L"OnlyA", 1}, {-3600, nullptr, 0}};  // the clock set back
   int n = 0;
   for (const auto& pass : passes) {
     now += pass.advance;
