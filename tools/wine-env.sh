@@ -1,10 +1,18 @@
 # Sourced: points Wine at a prefix of the given build tree and starts one
 # persistent wineserver for it. Callers end it with "wineserver -k".
-# usage: wine_build=<build dir> [wine_arch=win32] . tools/wine-env.sh
+# usage: wine_build=<build dir> [wine_arch=win32|win64] . tools/wine-env.sh
 #        (sh passes no arguments to "."; then run programs with "$wine")
 # win32 uses the 32-bit Wine of tools/wine32-root.sh through qemu; the
 # system's Wine is 64-bit only and would exit 0 on a 32-bit program.
+# A CMake build tree says its own architecture in its wine-run.sh.
+if [ -z "${wine_arch:-}" ] && [ -f "$wine_build/wine-run.sh" ]; then
+  wine_arch=$(sed -n 's/^export WINEARCH=//p' "$wine_build/wine-run.sh")
+fi
 wine_arch=${wine_arch:-win64}
+if [ ! -d "$wine_build" ]; then
+  echo "wine-env.sh: no build directory $wine_build" >&2
+  return 1 2>/dev/null || exit 1
+fi
 export WINEPREFIX="$(cd "$wine_build" && pwd)/wineprefix"
 export WINEARCH=$wine_arch
 export WINEDEBUG=-all
