@@ -405,7 +405,12 @@ HMODULE MessageTextCache::Module(const std::wstring& path, UniqueModule* holder)
     lru_.pop_back();
   }
   lru_.push_front(KeptModule{path, std::move(module), stamp, pass_, 0});
-  modules_.emplace(lru_.front().path, lru_.begin());
+  try {
+    modules_.emplace(lru_.front().path, lru_.begin());
+  } catch (...) {
+    lru_.pop_front();  // no memory: the list and its index stay one
+    throw;
+  }
   return lru_.front().module.Get();
 }
 
