@@ -241,7 +241,11 @@ bool UdpTrapSource::Exec() {
     return fail(ERROR_NOT_ENOUGH_MEMORY, "buffer");
   }
   wait_handle_ = std::move(readable);
-  if (tvDebugLevel > 0) tvDebugPrint(1, "SNMP trap receiver: listening on UDP port %u\n", LocalPort());
+  if (tvDebugLevel > 0) {
+    int granted = 0, size = sizeof(granted);
+    ::getsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &size);
+    tvDebugPrint(1, "SNMP trap receiver: listening on UDP port %u, receive buffer %d bytes\n", LocalPort(), granted);
+  }
   return true;
 }
 
