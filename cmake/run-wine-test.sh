@@ -12,15 +12,22 @@
 #        run-wine-test.sh script <wine-run.sh> <fault log> <script> [line the output must hold]...
 kind=$1 wine_run=$2 fault_log=$3 target=$4
 shift 4
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
 case $kind in
-  gtest) "$wine_run" "$target" >"$out" 2>&1 ;;
-  script) "$wine_run" cscript //nologo "$target" >"$out" 2>&1 ;;
+  gtest | script) ;;
   *) echo "run-wine-test.sh: unknown kind $kind"; exit 2 ;;
 esac
-rc=$?
-cat "$out"
+out=$(mktemp)
+trap 'rm -f "$out" "$out.rc"' EXIT
+# Passed on as it comes, so that a run killed at its time limit still shows it.
+{
+  if [ "$kind" = gtest ]; then
+    "$wine_run" "$target" 2>&1
+  else
+    "$wine_run" cscript //nologo "$target" 2>&1
+  fi
+  echo $? >"$out.rc"
+} | tee "$out"
+rc=$(cat "$out.rc")
 text=$(tr -d '\r' <"$out")
 
 count() {  # the number in the last summary line that matches $1
