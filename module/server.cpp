@@ -11,6 +11,7 @@
 #include "module/com.h"
 #include "module/module.h"
 #include "module/registrar.h"
+#include "module/waiter.h"
 #include "rules/nt_event_filter.h"
 #include "snmp/snmp_objects.h"
 #include "wmi/mo.h"
@@ -30,6 +31,7 @@ constexpr ClassEntry kClasses[] = {
     {&CLSID_NtFiles, 110, &NtFilesObject::CreateInstance},
     {&CLSID_NtFile, 111, &NtFileItem::CreateInstance},
     {&CLSID_NtEventFilter, 112, &NtEventFilterObject::CreateInstance},
+    {&CLSID_Waiter, 113, &WaiterObject::CreateInstance},
 };
 constexpr size_t kClassCount = std::size(kClasses);
 

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "module/brisel_h.h"
+#include "module/waiter.h"
 #include "tests/harness/dispatch.h"
 
 using namespace brisel;
@@ -212,7 +215,8 @@ TEST(Registration, ProgIdsClassKeysAndTypeLibrary) {
                  {L"TalvaneAgent.SnmpEvents", &CLSID_SnmpEvents, L"SnmpEvents Class"},
                  {L"TalvaneAgent.NtEventFilter", &CLSID_NtEventFilter, L"NtEventFilter Class"},
                  {L"TalvaneAgent.NtFiles", &CLSID_NtFiles, L"NtFiles Class"},
-                 {L"TalvaneAgent.NtFile", &CLSID_NtFile, L"NtFile Class"}};
+                 {L"TalvaneAgent.NtFile", &CLSID_NtFile, L"NtFile Class"},
+                 {L"TalvaneAgent.Waiter", &CLSID_Waiter, L"Waiter Class"}};
   for (const auto& c : classes) {
     SCOPED_TRACE(Narrow(c.progid));
     std::wstring progid = c.progid;
@@ -287,6 +291,79 @@ TEST_F(Scripted, ProcessesItemBoundsAndEnumerationAgree) {
   ASSERT_EQ(procs.IdOf(L"item", &id), S_OK) << "names are matched without regard to case";
   EXPECT_EQ(id, 0);
   EXPECT_EQ(procs.IdOf(L"NoSuchMember", &id), DISP_E_UNKNOWNNAME);
+}
+
+long HandleArg(HANDLE h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }
+
+TEST_F(Scripted, WaiterAnswersSignalledTimeOutAndRefusals) {
+  Dispatch waiter = Dispatch::Create(L"TalvaneAgent.Waiter");
+  ASSERT_TRUE(waiter);
+  UniqueEvent set(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  UniqueEvent unset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  struct Case {
+    const char* what;
+    long handle;
+    long ms;
+    long result;
+    const wchar_t* text;  // part of the error text; empty: no text
+    long min_ms;
+  } cases[] = {
+      {"signalled", HandleArg(set.Get()), 1000, 0, L"", 0},
+      {"time-out", HandleArg(unset.Get()), 200, 258, L"", 180},
+      {"zero time-out", HandleArg(unset.Get()), 0, 258, L"", 0},
+      {"null handle", 0, 100, -1, L"cannot wait on handle 0 (error 6)", 0},
+      {"handle beyond any table", 0x7FFFFFF0, 100, -1, L"(error 6)", 0},
+      {"negative time-out", HandleArg(set.Get()), -1, -1, L"0 to 3600000 milliseconds, not -1", 0},
+      {"time-out above the maximum", HandleArg(set.Get()), 3600001, -1, L"not 3600001", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Variant text;
+    auto start = std::chrono::steady_clock::now();
+    CallResult r = waiter.Call(L"Wait", {c.handle, c.ms, Arg::Out(&text)});
+    long spent = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    ASSERT_TRUE(r.Ok()) << std::hex << r.hr;
+    EXPECT_EQ(AsLong(r.value), c.result);
+    EXPECT_GE(spent, c.min_ms);
+    std::wstring t = AsText(text);
+    if (*c.text) EXPECT_NE(t.find(c.text), std::wstring::npos) << Narrow(t);
+    else EXPECT_EQ(t, L"");
+  }
+  DISPID id = 0;
+  ASSERT_EQ(waiter.IdOf(L"wait", &id), S_OK);
+  EXPECT_EQ(id, 1);
+}
+
+LRESULT CALLBACK SetEventOnApp(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP) ::SetEvent(reinterpret_cast<HANDLE>(lp));
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// A script host's thread is a single-threaded apartment: its window messages
+// must be dispatched while a script waits. The message sets the awaited event.
+TEST(WaiterOnSta, DispatchesAPostedMessageWhileWaiting) {
+  long result = -2;
+  std::thread sta([&] {
+    ComScope com(COINIT_APARTMENTTHREADED);
+    if (FAILED(com.Result())) return;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = SetEventOnApp;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"BriselWaiterTest";
+    ::RegisterClassW(&wc);
+    HWND hwnd = ::CreateWindowW(L"BriselWaiterTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ComPtr<IDispatch> object;  // created here, so that calls run on this thread
+    if (hwnd && SUCCEEDED(WaiterObject::CreateInstance(nullptr, IID_IDispatch, object.PutVoid()))) {
+      ::PostMessageW(hwnd, WM_APP, 0, reinterpret_cast<LPARAM>(event.Get()));
+      Variant text;
+      result = AsLong(Dispatch(object).Call(L"Wait", {HandleArg(event.Get()), 5000, Arg::Out(&text)}).value);
+    }
+    if (hwnd) ::DestroyWindow(hwnd);
+  });
+  sta.join();
+  EXPECT_EQ(result, 0) << "258: the message was not dispatched during the wait";
 }
 
 TEST_F(Scripted, ClassesOutsideTheClassTableAreNotRegistered) {
