@@ -3,7 +3,7 @@
 ' Under Wine the real event log stays empty (its functions are stubs), so
 ' this sample finds no entries there; on Windows it lists what arrives.
 Option Explicit
-Dim w, r, t, handle, i, n, e, waited
+Dim w, waiter, r, t, handle, i, n, e
 Set w = CreateObject("TalvaneAgent.NtEvents")
 r = w.SetFilter("TYPES", "ERROR,WARNING", t)
 WScript.Echo "SetFilter TYPES ERROR,WARNING -> " & r
@@ -12,14 +12,11 @@ WScript.Echo "SetFilter LOGS :Security -> " & r
 r = w.SetFilter("NO SUCH KEY", "x", t)
 WScript.Echo "SetFilter with an unknown key -> " & r
 
-' The agent's script host waits on this handle. A plain cscript run has no
-' wait function (and Wine's cscript no WScript.Sleep), so it polls Count
-' for three seconds instead.
+' Waits up to three seconds for the first batch on the data-ready handle.
+Set waiter = CreateObject("TalvaneAgent.Waiter")
 handle = w.Event
 WScript.Echo "Event handle: " & handle
-waited = Timer
-Do While w.Count = 0 And Abs(Timer - waited) < 3
-Loop
+WScript.Echo "Wait -> " & waiter.Wait(handle, 3000, t)
 
 n = w.Count
 WScript.Echo "Entries collected: " & n

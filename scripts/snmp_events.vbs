@@ -2,7 +2,7 @@
 ' Where the SNMP trap service is not installed, Event answers 0 and filters
 ' cannot be set (-1); that is what this shows under Wine.
 Option Explicit
-Dim snmp, handle, r, errText, i, trap, vb
+Dim snmp, waiter, handle, r, errText, trap, vb
 Set snmp = CreateObject("TalvaneAgent.SnmpEvents")
 
 r = snmp.SetFilter("GENERIC", "0,1,2,3,4,5,6", errText)
@@ -16,11 +16,8 @@ Select Case handle
     WScript.Echo "Event: -1 (no room for another listener in this process)"
   Case Else
     WScript.Echo "Event: data event handle " & handle & "; waiting 3 s for a trap"
-    For i = 1 To 30
-      If snmp.Count > 0 Then Exit For
-      WScript.Sleep 100
-    Next
-    If snmp.Count = 0 Then
+    Set waiter = CreateObject("TalvaneAgent.Waiter")
+    If waiter.Wait(handle, 3000, errText) <> 0 Then
       WScript.Echo "no trap arrived"
     Else
       Set trap = snmp.Item(1)

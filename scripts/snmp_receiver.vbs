@@ -3,20 +3,9 @@
 ' Port, Communities) traps come straight from the network; ./demo.sh sends
 ' one with net-snmp's snmptrap.
 Option Explicit
-Dim snmp, handle, r, errText, i, trap, vb
+Dim snmp, waiter, handle, r, errText, trap, vb
 Set snmp = CreateObject("TalvaneAgent.SnmpEvents")
-
-' Wine's script host lacks WScript.Sleep: spin on the clock there instead.
-Sub Pause(ms)
-  Dim t0
-  On Error Resume Next
-  WScript.Sleep ms
-  If Err.Number = 0 Then Exit Sub
-  On Error GoTo 0
-  t0 = Timer
-  Do While Abs(Timer - t0) < ms / 1000
-  Loop
-End Sub
+Set waiter = CreateObject("TalvaneAgent.Waiter")
 
 handle = snmp.Event
 If handle = 0 Or handle = -1 Then
@@ -24,11 +13,8 @@ If handle = 0 Or handle = -1 Then
   WScript.Quit 1
 End If
 WScript.Echo "Event: data event handle " & handle & "; waiting 20 s for a trap"
-For i = 1 To 200
-  If snmp.Count > 0 Then Exit For
-  Pause 100
-Next
-If snmp.Count = 0 Then
+r = waiter.Wait(handle, 20000, errText)
+If r <> 0 Then
   WScript.Echo "no trap arrived"
   WScript.Quit 1
 End If
