@@ -14,6 +14,7 @@ Set sh = CreateObject("WScript.Shell")
 Randomize
 dir = fso.GetSpecialFolder(2).Path & "\ntfiles_vbs_" & CLng(Rnd * 1000000)
 fso.CreateFolder dir
+fso.CreateFolder dir & "_stage"
 
 ' Wine's script host lacks WScript.Sleep: spin on the clock there instead.
 Sub Pause(ms)
@@ -32,6 +33,16 @@ Sub WriteFile(name, text, mode)
   Set f = fso.OpenTextFile(dir & "\" & name, mode, True)
   f.Write text
   f.Close
+End Sub
+
+' A new file that appears whole: written beside the directory and moved in,
+' so that no listing can see it empty between its creation and its write.
+Sub PlaceFile(name, text)
+  Dim f
+  Set f = fso.OpenTextFile(dir & "_stage\" & name, 2, True)
+  f.Write text
+  f.Close
+  fso.MoveFile dir & "_stage\" & name, dir & "\" & name
 End Sub
 
 ' A file of 5 GiB with nothing written: fsutil on Windows, the host's truncate under Wine.
@@ -103,7 +114,7 @@ Check w.GetEvent = handle, "GetEvent gives the same handle"
 Pause 500
 Check w.Count = 0, "the first listing reports nothing"
 
-WriteFile "new.txt", "12345", 2
+PlaceFile "new.txt", "12345"
 batch = NextBatch()
 Check batch = "new.txt=created;", "creation, got " & batch
 Set item = Find("new.txt")
@@ -158,6 +169,7 @@ w.ResetEvent text
 Set w = Nothing
 fso.GetFile(dir & "\a.txt").Attributes = 0
 fso.DeleteFolder dir, True
+fso.DeleteFolder dir & "_stage", True
 
 If failures = 0 Then
   WScript.Echo "ALL TESTS PASSED"
