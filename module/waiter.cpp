@@ -51,8 +51,15 @@ long WaitForHandle(HANDLE handle, long milliseconds, std::wstring* error) {
              std::to_wstring(milliseconds);
     return -1;
   }
-  DWORD ms = static_cast<DWORD>(milliseconds);
-  DWORD r = OnSingleThreadedApartment() ? PumpingWait(handle, ms) : ::WaitForSingleObject(handle, ms);
+  // Negative values are pseudo-handles (-1 the process itself, which never
+  // signals), never a watcher's; -1 is also what a failed Event answers.
+  DWORD r = WAIT_FAILED;
+  if (reinterpret_cast<LONG_PTR>(handle) < 0) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+  } else {
+    DWORD ms = static_cast<DWORD>(milliseconds);
+    r = OnSingleThreadedApartment() ? PumpingWait(handle, ms) : ::WaitForSingleObject(handle, ms);
+  }
   switch (r) {
     case WAIT_OBJECT_0:
       return 0;

@@ -312,6 +312,9 @@ TEST_F(Scripted, WaiterAnswersSignalledTimeOutAndRefusals) {
       {"time-out", HandleArg(unset.Get()), 200, 258, L"", 180},
       {"zero time-out", HandleArg(unset.Get()), 0, 258, L"", 0},
       {"null handle", 0, 100, -1, L"cannot wait on handle 0 (error 6)", 0},
+      // What Event answers when a watcher cannot start: it is the current
+      // process's pseudo-handle, which would only time out.
+      {"the -1 of a failed Event", -1, 100, -1, L"cannot wait on handle -1 (error 6)", 0},
       {"handle beyond any table", 0x7FFFFFF0, 100, -1, L"(error 6)", 0},
       {"negative time-out", HandleArg(set.Get()), -1, -1, L"0 to 3600000 milliseconds, not -1", 0},
       {"time-out above the maximum", HandleArg(set.Get()), 3600001, -1, L"not 3600001", 0},
