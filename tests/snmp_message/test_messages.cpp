@@ -123,7 +123,7 @@ void PrintTo(const Message& m, std::ostream* os) {
   };
   *os << "v" << m.version << " '" << m.community << "' pdu " << std::hex << int(m.kind) << std::dec << " ent ";
   oid(m.enterprise);
-  *os << " gen " << m.generic << " spec " << m.specific << " t " << m.time_stamp << " req " << m.request_id
+  *os << " gen " << m.generic << " specific " << m.specific << " t " << m.time_stamp << " req " << m.request_id
       << " err " << m.error_status << "/" << m.error_index;
   for (const VarBind& b : m.bindings) {
     *os << "\n  ";
