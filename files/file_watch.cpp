@@ -284,8 +284,10 @@ void FileWatchSource::Loop() {
       HANDLE handles[3] = {stop, notification_.Get(), ResumeEvent()};
       DWORD r = ::WaitForMultipleObjects(3, handles, FALSE, PollTimeout());
       if (r == WAIT_OBJECT_0 + 1) {
+        // Re-armed before listing: a change after the listing signals again
+        // instead of falling between the listing and a later re-arm.
+        ::FindNextChangeNotification(notification_.Get());
         found = GetData();
-        if (!found) ::FindNextChangeNotification(notification_.Get());
       } else if (r == WAIT_OBJECT_0 + 2) {
         // Kept in mind, so the worker watches on after this batch as the
         // still-signalled event would have had it.
@@ -306,7 +308,6 @@ void FileWatchSource::Loop() {
       if (!GetData()) break;
       if (!Notify()) return;
     }
-    ::FindNextChangeNotification(notification_.Get());
   }
 }
 

@@ -12,6 +12,7 @@
 #include "tests/win/files/temp_dir.h"
 
 using namespace brisel;
+using brisel::test::AwaitBaseline;
 using brisel::test::Narrow;
 using brisel::test::TempDir;
 
@@ -29,37 +30,62 @@ class FileWatch : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir_.Valid()); }
 
-  // A watcher on the directory with the given switches set to TRUE.
-  void Start(std::initializer_list<const wchar_t*> switches, const std::wstring& path = {}) {
+  // A watcher on the directory with the given switches set to TRUE; the
+  // suffix makes the probe files match the path's pattern.
+  void Start(std::initializer_list<const wchar_t*> switches, const std::wstring& path = {},
+             const std::wstring& suffix = {}) {
     source_ = std::make_shared<FileWatchSource>(items_);
+    suffix_ = suffix;
+    names_ = false;
     std::wstring text;
     ASSERT_EQ(source_->SetFilter(L"FILE PATH", path.empty() ? dir_.Dir() : path, &text), 0) << Narrow(text);
-    for (const wchar_t* s : switches) ASSERT_EQ(source_->SetFilter(s, L"TRUE", &text), 0);
+    for (const wchar_t* s : switches) {
+      ASSERT_EQ(source_->SetFilter(s, L"TRUE", &text), 0);
+      names_ = names_ || std::wstring_view(s) == L"FILE NAME";
+    }
+    if (!names_) {
+      ASSERT_TRUE(dir_.Write(L"probe" + suffix, 1));
+    }
     ASSERT_EQ(worker_.Start(&ntFilesThread, source_), S_OK);
   }
-  // Resumes and lets the baseline be taken.
+  // Resumes and returns once the baseline has been taken.
   HANDLE Begin() {
     HANDLE ready = Handle(source_->Resume());
-    ::Sleep(300);
+    auto batch = [this] {
+      std::vector<std::pair<std::wstring, double>> out;
+      EachFile([&](const std::wstring& name, INtFile* file) {
+        double size = 0;
+        file->get_Size(&size);
+        out.emplace_back(name, size);
+      });
+      return out;
+    };
+    EXPECT_TRUE(AwaitBaseline(dir_, ready, names_, suffix_, batch, [this] { source_->ResetEvent(); }));
     return ready;
   }
   static HANDLE Handle(LONG value) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(value)); }
   static bool Signalled(HANDLE h, DWORD ms) { return ::WaitForSingleObject(h, ms) == WAIT_OBJECT_0; }
 
-  // The published batch, without the directory's own "." and ".." entries.
-  Pairs Batch() const {
-    Pairs out;
-    auto items = items_->Snapshot();
-    for (const Variant& v : *items) {
+  // Calls f(name, file) for each file of the published batch, without the
+  // directory's own "." and ".." entries.
+  template <class F>
+  void EachFile(F f) const {
+    for (const Variant& v : *items_->Snapshot()) {
       ComPtr<INtFile> file;
       if (FAILED(V_DISPATCH(&v.Get())->QueryInterface(IID_INtFile, file.PutVoid()))) continue;
-      Bstr name, what;
+      Bstr name;
       file->get_Name(name.Put());
-      file->get_Description(what.Put());
       std::wstring n(name.View());
-      if (n == L"." || n == L"..") continue;
-      out.emplace_back(n, std::wstring(what.View()));
+      if (n != L"." && n != L"..") f(n, file.Get());
     }
+  }
+  Pairs Batch() const {
+    Pairs out;
+    EachFile([&](const std::wstring& name, INtFile* file) {
+      Bstr what;
+      file->get_Description(what.Put());
+      out.emplace_back(name, std::wstring(what.View()));
+    });
     return out;
   }
   // The next batch: waits for data-ready, reads, resets for the one after.
@@ -71,6 +97,8 @@ class FileWatch : public ::testing::Test {
   }
 
   TempDir dir_;
+  std::wstring suffix_;
+  bool names_ = false;
   std::shared_ptr<ItemCollection> items_ = std::make_shared<ItemCollection>();
   std::shared_ptr<FileWatchSource> source_;
   WorkerThread worker_;
@@ -81,16 +109,13 @@ TEST_F(FileWatch, TheBaselineReportsNothingEvenForAFullDirectory) {
   Start({L"FILE NAME"});
   HANDLE ready = Begin();
   EXPECT_FALSE(Signalled(ready, 300));
-  LONG count = -1;
-  items_->Count(&count);
-  EXPECT_EQ(count, 0);
   ASSERT_TRUE(dir_.Write(L"new.txt", 1));
   EXPECT_EQ(Next(ready), (Pairs{{L"new.txt", L"created"}}));
 }
 
 TEST_F(FileWatch, AnEmptyBaselineKeepsTheWatcherRunning) {
   ASSERT_TRUE(dir_.Write(L"seed.log", 1));
-  Start({L"FILE NAME"}, dir_.Dir() + L"\\*.log");
+  Start({L"FILE NAME"}, dir_.Dir() + L"\\*.log", L".log");
   ASSERT_TRUE(dir_.Remove(L"seed.log"));  // nothing matches at the first resume
   HANDLE ready = Begin();
   EXPECT_TRUE(worker_.Running());

@@ -32,6 +32,26 @@ class NtFiles : public ::testing::Test {
     return AsLong(r.value);
   }
   static HANDLE Handle(long value) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(value)); }
+  // Event, then returns once the watcher's baseline has been taken.
+  HANDLE Begin(bool names_watched, const std::wstring& suffix = {}) {
+    HANDLE ready = Handle(watcher_.Long(L"Event"));
+    auto batch = [this] {
+      std::vector<std::pair<std::wstring, double>> out;
+      long count = watcher_.Long(L"Count");
+      for (long i = 1; i <= count; ++i) {
+        Dispatch item = watcher_.Object(L"Item", {i});
+        std::wstring name = item.Text(L"Name");
+        if (name != L"." && name != L"..") out.emplace_back(name, AsDouble(item.Get(L"Size").value));
+      }
+      return out;
+    };
+    auto reset = [this] {
+      Variant unused;
+      watcher_.Call(L"ResetEvent", {Arg::Out(&unused)});
+    };
+    EXPECT_TRUE(AwaitBaseline(dir_, ready, names_watched, suffix, batch, reset));
+    return ready;
+  }
   // Waits for a batch, then gives the worker time to re-arm its notification.
   static bool Ready(HANDLE h) {
     bool ok = ::WaitForSingleObject(h, 10000) == WAIT_OBJECT_0;
@@ -75,51 +95,43 @@ TEST_F(NtFiles, ItemErrorsBeforeAndAfterABatch) {
   EXPECT_EQ(watcher_.Get(L"Item", {1}).hr, E_FAIL);
   SetFilter(L"FILE PATH", dir_.Dir());
   SetFilter(L"FILE NAME", L"TRUE");
-  HANDLE ready = Handle(watcher_.Long(L"Event"));
-  ::Sleep(300);
-  ASSERT_TRUE(dir_.Write(L"b.txt", 3));
-  ASSERT_TRUE(dir_.Write(L"a.txt", 5));
+  HANDLE ready = Begin(true);
+  // One rename is one listing's change, so both names come in one batch.
+  ASSERT_TRUE(dir_.Write(L"x.txt", 3));
   ASSERT_TRUE(Ready(ready));
-  // Both may come in one batch or the second in the next; collect until both are seen.
-  std::vector<std::wstring> names;
-  for (int round = 0; round < 3 && names.size() < 2; ++round) {
-    long count = watcher_.Long(L"Count");
-    EXPECT_EQ(watcher_.Get(L"Item", {0}).hr, E_INVALIDARG);
-    EXPECT_EQ(watcher_.Get(L"Item", {count + 1}).hr, E_FAIL);
-    std::vector<Dispatch> each;
-    ASSERT_EQ(watcher_.Enumerate(&each), S_OK);
-    ASSERT_EQ(each.size(), static_cast<size_t>(count));
-    for (long i = 1; i <= count; ++i) {
-      Dispatch item = watcher_.Object(L"Item", {i});
-      EXPECT_EQ(item.Text(L"Name"), each[i - 1].Text(L"Name")) << "For Each and Item agree";
-      std::wstring name = item.Text(L"Name");
-      if (name == L"." || name == L"..") continue;
-      EXPECT_EQ(item.Text(L"Description"), L"created");
-      names.push_back(name);
-    }
-    if (names.size() < 2) {
-      Variant unused;
-      watcher_.Call(L"ResetEvent", {Arg::Out(&unused)});
-      ASSERT_TRUE(dir_.Write(L"c.txt", 1));
-      ASSERT_TRUE(Ready(ready));
-    }
+  Variant unused;
+  watcher_.Call(L"ResetEvent", {Arg::Out(&unused)});
+  ASSERT_TRUE(dir_.Rename(L"x.txt", L"a.txt"));
+  ASSERT_TRUE(Ready(ready));
+  long count = watcher_.Long(L"Count");
+  EXPECT_EQ(watcher_.Get(L"Item", {0}).hr, E_INVALIDARG);
+  EXPECT_EQ(watcher_.Get(L"Item", {count + 1}).hr, E_FAIL);
+  std::vector<Dispatch> each;
+  ASSERT_EQ(watcher_.Enumerate(&each), S_OK);
+  ASSERT_EQ(each.size(), static_cast<size_t>(count));
+  std::vector<std::wstring> seen;
+  for (long i = 1; i <= count; ++i) {
+    Dispatch item = watcher_.Object(L"Item", {i});
+    std::wstring name = item.Text(L"Name");
+    EXPECT_EQ(name, each[i - 1].Text(L"Name")) << "For Each and Item agree";
+    if (name != L"." && name != L"..") seen.push_back(name + L" " + item.Text(L"Description"));
   }
-  ASSERT_GE(names.size(), 2u);
-  EXPECT_EQ(names[0], L"a.txt") << "Item(1) is the name that sorts first";
-  EXPECT_EQ(names[1], L"b.txt");
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"a.txt created", L"x.txt deleted"})) << "Item(1) is the name that sorts first";
 }
 
 TEST_F(NtFiles, ItemsCarrySizeTimesAndAttributes) {
   ASSERT_TRUE(dir_.Write(L"big.bin", 1));
   SetFilter(L"FILE PATH", dir_.Dir() + L"\\*.bin");
   SetFilter(L"SIZE", L"TRUE");
-  HANDLE ready = Handle(watcher_.Long(L"Event"));
-  ::Sleep(300);
-  ASSERT_TRUE(dir_.SetLength(L"big.bin", 5368709120LL));
+  SetFilter(L"FILE NAME", L"TRUE");  // the rename below is a name change to the notification
+  HANDLE ready = Begin(true, L".bin");
+  // Made whole beside the pattern and moved over, so no listing sees it half done.
+  ASSERT_TRUE(dir_.SetLength(L"big.new", 5368709120LL));
   FILETIME written = {};
   SYSTEMTIME st = {2020, 1, 4, 2, 3, 4, 5, 0};  // 2020-01-02 03:04:05 UTC
   ASSERT_TRUE(::SystemTimeToFileTime(&st, &written));
-  ASSERT_TRUE(dir_.SetLastWrite(L"big.bin", written));
+  ASSERT_TRUE(dir_.SetLastWrite(L"big.new", written));
+  ASSERT_TRUE(dir_.Rename(L"big.new", L"big.bin"));
   ASSERT_TRUE(Ready(ready));
   ASSERT_EQ(watcher_.Long(L"Count"), 1);
   Dispatch item = watcher_.Object(L"Item", {1});

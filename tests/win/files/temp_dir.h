@@ -2,6 +2,7 @@
 // touches and changes attributes of; removed with everything in it.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -52,7 +53,7 @@ class TempDir {
   bool Write(const std::wstring& name, size_t bytes) const { return Put(name, bytes, CREATE_ALWAYS); }
   bool Append(const std::wstring& name, size_t bytes) const { return Put(name, bytes, OPEN_EXISTING); }
   bool Rename(const std::wstring& from, const std::wstring& to) const {
-    return ::MoveFileW(Path(from).c_str(), Path(to).c_str()) != FALSE;
+    return ::MoveFileExW(Path(from).c_str(), Path(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
   }
   bool Remove(const std::wstring& name) const { return ::DeleteFileW(Path(name).c_str()) != FALSE; }
   bool SetAttributes(const std::wstring& name, DWORD attributes) const {
@@ -84,5 +85,46 @@ class TempDir {
 
   std::wstring path_;
 };
+
+// A watcher reports only what changed after its first listing, and nothing
+// outside shows when that listing has been taken. So the test pokes a probe
+// until a batch comes: a new file "probeN<suffix>" each time when names are
+// watched, else a byte appended to "probe<suffix>" (one byte long before the
+// watcher starts) and its read-only attribute flipped. `batch` gives the
+// published (name, size) pairs. Batches must show probes alone; they are read
+// and reset until the last poke has been seen.
+template <class Batch, class Reset>
+::testing::AssertionResult AwaitBaseline(const TempDir& dir, HANDLE ready, bool names_watched, const std::wstring& suffix,
+                                         Batch batch, Reset reset) {
+  int pokes = 0;
+  bool seen_any = false;
+  for (;;) {
+    if (!seen_any) {
+      if (++pokes > 30) return ::testing::AssertionFailure() << "no batch in 30 pokes";
+      if (names_watched) {
+        dir.Write(L"probe" + std::to_wstring(pokes) + suffix, 1);
+      } else {
+        std::wstring probe = L"probe" + suffix;
+        dir.SetAttributes(probe, FILE_ATTRIBUTE_NORMAL);
+        dir.Append(probe, 1);
+        if (pokes % 2) dir.SetAttributes(probe, FILE_ATTRIBUTE_READONLY);
+      }
+    }
+    if (::WaitForSingleObject(ready, seen_any ? 10000 : 1000) != WAIT_OBJECT_0) {
+      if (seen_any) return ::testing::AssertionFailure() << "the last poke never came";
+      continue;
+    }
+    bool last = false;
+    auto items = batch();
+    reset();
+    if (items.empty()) return ::testing::AssertionFailure() << "an empty batch";
+    for (const auto& [name, size] : items) {
+      if (name.rfind(L"probe", 0) != 0) return ::testing::AssertionFailure() << "a batch holds a file that is no probe";
+      last = last || (names_watched ? name == L"probe" + std::to_wstring(pokes) + suffix : size == 1.0 + pokes);
+    }
+    seen_any = true;
+    if (last) return ::testing::AssertionSuccess();
+  }
+}
 
 }  // namespace brisel::test
