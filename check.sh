@@ -44,6 +44,7 @@ printf '%s\n' "$times"
 echo "check.sh: total $(( $(date +%s) - started )) s"
 n=$(printf '%s' "$faults" | grep -c . || true)
 echo "check.sh: $n Wine exit-path faults after complete passing runs (counted as passes)$faults"
+echo "check.sh: $(tools/test-size.sh)"
 if [ -n "$failed" ]; then
   echo "check.sh: tests failed:$failed"
   exit 1
