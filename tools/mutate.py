@@ -343,6 +343,7 @@ def main():
         return
 
     out = open(args.out, "w", encoding="utf-8") if args.out else sys.stdout
+    os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
     log = open(os.path.join(ROOT, "build", "mutate.log"), "w", encoding="utf-8")
     modes = {SUBSYSTEMS[m.subsystem][2] for m in mutants}
     for mode in sorted(modes):
