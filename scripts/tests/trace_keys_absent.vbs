@@ -1,22 +1,16 @@
 ' Starts an NtFiles worker and stops it again: run by the test that checks
 ' what the trace facility says when the installer's keys are missing.
 Option Explicit
-Dim fso, w, text, failures
-failures = 0
-Set fso = CreateObject("Scripting.FileSystemObject")
+Dim failures : failures = 0
+Sub Check(ok, what)
+  If Not ok Then failures = failures + 1 : WScript.Echo "FAIL: " & what
+End Sub
+Dim w, text
 Set w = CreateObject("TalvaneAgent.NtFiles")
-If w.SetFilter("FILE PATH", fso.GetSpecialFolder(2).Path & "\", text) <> 0 Then
-  failures = failures + 1
-  WScript.Echo "FAIL: FILE PATH refused: " & text
-End If
-If w.Event = 0 Then
-  failures = failures + 1
-  WScript.Echo "FAIL: Event gives no handle"
-End If
-If w.ResetEvent(text) <> 0 Then
-  failures = failures + 1
-  WScript.Echo "FAIL: ResetEvent: " & text
-End If
+Check w.SetFilter("FILE PATH", CreateObject("Scripting.FileSystemObject").GetSpecialFolder(2).Path & "\", text) = 0, _
+  "FILE PATH refused: " & text
+Check w.Event <> 0, "Event gives no handle"
+Check w.ResetEvent(text) = 0, "ResetEvent: " & text
 Set w = Nothing
-If failures > 0 Then WScript.Quit 1
+If failures > 0 Then WScript.Echo failures & " FAILURES" : WScript.Quit 1
 WScript.Echo "ALL TESTS PASSED"
