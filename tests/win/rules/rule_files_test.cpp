@@ -8,192 +8,140 @@
 namespace brisel {
 namespace {
 
+using test::Narrow;
 using test::RuleFile;
 
-struct Loaded {
-  bool ok = false;
-  std::wstring errors;
+std::string Utf16(std::wstring_view text, bool big_endian) {
+  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (wchar_t c : text) out += big_endian ? std::string{char(c >> 8), char(c & 0xFF)} : std::string{char(c & 0xFF), char(c >> 8)};
+  return out;
+}
+
+// A rule as "[include patterns|exclude patterns]", "cs" when case-sensitive.
+std::wstring Describe(const CEventRuleFilter& rule) {
+  static const wchar_t* const kNames[] = {L"Category", L"EventID", L"Type", L"Log", L"Description", L"Source", L"Computer", L"User"};
+  std::wstring s = L"[";
+  for (const PatternSet* p : {&rule.IncludePatterns, &rule.ExcludePatterns}) {
+    for (size_t i = 0; i < kPatternFields; ++i)
+      if (!PatternAt(*p, i).empty()) s += std::wstring(kNames[i]) + L"=" + PatternAt(*p, i) + L";";
+    s += p == &rule.IncludePatterns ? L"|" : L"]";
+  }
+  return rule.CaseSensitive ? s + L"cs" : s;
+}
+
+std::wstring Describe(const CNtEventRules& rules) {
+  std::wstring s;
+  for (const CEventRuleFilter& r : rules.IncludeRules) s += L"I" + Describe(r) + L" ";
+  for (const CEventRuleFilter& r : rules.ExcludeRules) s += L"E" + Describe(r) + L" ";
+  return s;
+}
+
+struct LoadRow {
+  std::string text;
+  const wchar_t* kind;
+  bool ok;
+  std::wstring errors;  // %s: the file's path
+  std::wstring rules;
 };
 
-Loaded LoadLines(CNtEventRules* rules, const std::string& text, const wchar_t* kind = L"INCLUDE") {
-  RuleFile file(text);
-  Loaded r;
-  r.ok = rules->LoadRuleLines(kind, file.Path(), &r.errors);
-  return r;
-}
-
-Loaded LoadXml(CNtEventRules* rules, const std::wstring& text, const wchar_t* kind = L"INCLUDE") {
-  Loaded r;
-  r.ok = rules->ParseRuleXML(text, kind, &r.errors);
-  return r;
-}
-
-TEST(LineFormat, BlocksMakeOneRuleEach) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules,
-                       "EVENTSTART\nLOG: System\nSOURCE: Disk, Srv\nEVENTEND\n"
-                       "EVENTSTART\nTYPE: ERROR\nCASESENSITIVE: Y\nEVENTEND\n");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.errors, L"");
-  ASSERT_EQ(rules.IncludeRules.size(), 2u);
-  EXPECT_TRUE(rules.ExcludeRules.empty());
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, L"System");
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Source, L"Disk, Srv");
-  EXPECT_FALSE(rules.IncludeRules[0].CaseSensitive);
-  EXPECT_EQ(rules.IncludeRules[1].IncludePatterns.Type, L"ERROR");
-  EXPECT_EQ(rules.IncludeRules[1].IncludePatterns.Log, L"") << "the working rule is reset after EVENTEND";
-  EXPECT_TRUE(rules.IncludeRules[1].CaseSensitive);
-}
-
-TEST(LineFormat, WithoutBlocksTheWholeFileIsOneRule) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules, "LOG: System\r\nSOURCE: Disk, Srv\r\n\r\nTYPE: ERROR\r\nCASESENSITIVE: Y\r\n");
-  EXPECT_TRUE(r.ok);
-  ASSERT_EQ(rules.IncludeRules.size(), 1u);
-  const CEventRuleFilter& rule = rules.IncludeRules[0];
-  EXPECT_EQ(rule.IncludePatterns.Log, L"System");
-  EXPECT_EQ(rule.IncludePatterns.Source, L"Disk, Srv");
-  EXPECT_EQ(rule.IncludePatterns.Type, L"ERROR");
-  EXPECT_TRUE(rule.CaseSensitive);
-}
-
-TEST(LineFormat, OneCharacterAfterTheColonIsDropped) {
-  CNtEventRules rules;
-  CEventRuleFilter rule;
-  EXPECT_TRUE(rules.ParseRuleLine(L"LOG:System", &rule, kRuleInclude, nullptr));
-  EXPECT_EQ(rule.IncludePatterns.Log, L"ystem");
-  EXPECT_TRUE(rules.ParseRuleLine(L"LOG:   System", &rule, kRuleInclude, nullptr));
-  EXPECT_EQ(rule.IncludePatterns.Log, L"System");
-  EXPECT_TRUE(rules.ParseRuleLine(L"USER:", &rule, kRuleInclude, nullptr)) << "an empty value is still recognised";
-  EXPECT_TRUE(rules.ParseRuleLine(L"LOG: *", &rule, kRuleInclude, nullptr));
-  EXPECT_EQ(rule.IncludePatterns.Log, L"System") << "* leaves the field";
-  EXPECT_TRUE(rules.ParseRuleLine(L"log: MixedCase", &rule, kRuleInclude, nullptr));
-  EXPECT_EQ(rule.IncludePatterns.Log, L"MixedCase");
-  EXPECT_TRUE(rules.ParseRuleLine(L"CASESENSITIVE:y", &rule, kRuleInclude, nullptr));
-  EXPECT_TRUE(rule.CaseSensitive);
-  EXPECT_FALSE(rules.ParseRuleLine(L"CASESENSITIVE: yes", &rule, kRuleInclude, nullptr));
-  EXPECT_FALSE(rules.ParseRuleLine(L"X LOG: y", &rule, kRuleInclude, nullptr));
-  EXPECT_TRUE(rules.ParseRuleLine(L"anything eventStart", &rule, kRuleInclude, nullptr));
-}
-
-TEST(LineFormat, KeywordsFillTheirOwnField) {
-  CNtEventRules rules;
-  CEventRuleFilter rule;
-  for (const wchar_t* line : {L"LOG: l", L"TYPE: t", L"COMPUTER: c", L"EVENTID: e", L"DESCRIPTION: d", L"SOURCE: s",
-                              L"CATEGORY: g", L"USER: u"})
-    EXPECT_TRUE(rules.ParseRuleLine(line, &rule, kRuleExclude, nullptr)) << line;
-  const PatternSet& p = rule.ExcludePatterns;
-  EXPECT_EQ(p.Log + p.Type + p.Computer + p.EventID + p.Description + p.Source + p.Category + p.User, L"ltcedsgu");
-  EXPECT_EQ(rule.IncludePatterns.Log, L"");
-}
-
-TEST(LineFormat, ComplaintsAccumulateAndLoadingGoesOn) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules, "  LOG: x\nX LOG: y   \nCASESENSITIVE: yes\nSOURCE: (\n");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.errors,
-            L"Cannot parse line X LOG: y\n"
-            L"Cannot parse line CASESENSITIVE: yes\n"
-            L"Fail to Compile RegExp (\n");
-  ASSERT_EQ(rules.IncludeRules.size(), 1u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Source, L"(") << "a pattern that does not compile stays";
-}
-
-TEST(LineFormat, EventEndOutsideABlockStillAddsTheRule) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules, "LOG: a\nEVENTEND\nEVENTSTART\nLOG: b\nEVENTEND\nLOG: never\n");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.errors, L"EventEnd does not match with EventStart\n");
-  ASSERT_EQ(rules.IncludeRules.size(), 2u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, L"a");
-  EXPECT_EQ(rules.IncludeRules[1].IncludePatterns.Log, L"b");
-}
-
-TEST(LineFormat, ADescriptionHoldingEventEndClosesTheBlock) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules, "LOG: a\nDESCRIPTION: the eventend word\nLOG: b\n");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.errors, L"EventEnd does not match with EventStart\n");
-  ASSERT_EQ(rules.IncludeRules.size(), 1u) << "block mode: the lines after the last end make no rule";
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Description, L"the eventend word");
-}
-
-TEST(LineFormat, OtherFileKindsMakeExcludeRules) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules, "TYPE: INFORMATION\n", L"EXCLUDE_ME");
-  EXPECT_TRUE(r.ok);
-  ASSERT_EQ(rules.ExcludeRules.size(), 1u);
-  EXPECT_EQ(rules.ExcludeRules[0].ExcludePatterns.Type, L"INFORMATION");
-  EXPECT_EQ(rules.ExcludeRules[0].IncludePatterns.Type, L"");
-}
-
-TEST(LineFormat, RefusesXmlWithoutAMessage) {
-  CNtEventRules rules;
-  Loaded r = LoadLines(&rules, "LOG: a\n   <?xml version=\"1.0\"?>\n");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.errors, L"");
-  EXPECT_TRUE(rules.IncludeRules.empty());
-}
-
-TEST(LineFormat, NothingRecognisedFails) {
-  CNtEventRules rules;
-  RuleFile file("hello\nworld\n");
-  std::wstring errors;
-  EXPECT_FALSE(rules.LoadRuleLines(L"INCLUDE", file.Path(), &errors));
-  EXPECT_EQ(errors, L"Cannot parse line hello\nCannot parse line world\nCannot parse file " + file.Path() + L"\n");
-}
-
-TEST(LineFormat, MissingFileReplacesTheErrors) {
+TEST(LineFormat, Files) {
+  const std::wstring cafe = L"EVENTSTART\r\nSOURCE: Caf\u00e9\r\nEVENTEND\r\n";
+  const LoadRow rows[] = {
+      {"EVENTSTART\nLOG: System\nSOURCE: Disk, Srv\nEVENTEND\nEVENTSTART\nTYPE: ERROR\nCASESENSITIVE: Y\nEVENTEND\n",
+       L"INCLUDE", true, L"", L"I[Log=System;Source=Disk, Srv;|] I[Type=ERROR;|]cs "},
+      {"LOG: System\r\nSOURCE: Disk, Srv\r\n\r\nTYPE: ERROR\r\nCASESENSITIVE: Y\r\n", L"INCLUDE", true, L"",
+       L"I[Type=ERROR;Log=System;Source=Disk, Srv;|]cs "},
+      {"  LOG: x\nX LOG: y   \nCASESENSITIVE: yes\nSOURCE: (\n", L"INCLUDE", true,
+       L"Cannot parse line X LOG: y\nCannot parse line CASESENSITIVE: yes\nFail to Compile RegExp (\n", L"I[Log=x;Source=(;|] "},
+      {"LOG: a\nEVENTEND\nEVENTSTART\nLOG: b\nEVENTEND\nLOG: never\n", L"INCLUDE", true,
+       L"EventEnd does not match with EventStart\n", L"I[Log=a;|] I[Log=b;|] "},
+      {"LOG: a\nDESCRIPTION: the eventend word\nLOG: b\n", L"INCLUDE", true, L"EventEnd does not match with EventStart\n",
+       L"I[Log=a;Description=the eventend word;|] "},
+      {"TYPE: INFORMATION\n", L"EXCLUDE_ME", true, L"", L"E[|Type=INFORMATION;] "},
+      {"LOG: a\n   <?xml version=\"1.0\"?>\n", L"INCLUDE", false, L"", L""},
+      {"<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>", L"INCLUDE", false, L"", L""},
+      {"hello\nworld\n", L"INCLUDE", false, L"Cannot parse line hello\nCannot parse line world\nCannot parse file %s\n", L"I[|] "},
+      // A line is read in pieces of 899 characters: "LOG: " and 894 x fill the first.
+      {"LOG: " + std::string(894, 'x') + "SOURCE: tail\n", L"INCLUDE", true, L"",
+       L"I[Log=" + std::wstring(894, L'x') + L";Source=tail;|] "},
+      {Utf16(cafe, false), L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
+      {Utf16(cafe, true), L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
+      {"\xEF\xBB\xBF" "EVENTSTART\r\nSOURCE: Caf\xC3\xA9\r\nEVENTEND\r\n", L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "}};
+  for (const LoadRow& row : rows) {
+    RuleFile file(row.text);
+    CNtEventRules rules;
+    std::wstring errors, expected = row.errors;
+    if (size_t at = expected.find(L"%s"); at != std::wstring::npos) expected.replace(at, 2, file.Path());
+    EXPECT_EQ(rules.LoadRuleLines(row.kind, file.Path(), &errors), row.ok) << row.text.substr(0, 40);
+    EXPECT_EQ(errors, expected) << row.text.substr(0, 40);
+    EXPECT_EQ(Describe(rules), row.rules) << row.text.substr(0, 40);
+  }
   CNtEventRules rules;
   std::wstring errors = L"old";
   EXPECT_FALSE(rules.LoadRuleLines(L"INCLUDE", L"no_such_rule_file.txt", &errors));
   EXPECT_EQ(errors, L"Cannot open file no_such_rule_file.txt\n");
 }
 
-TEST(LineFormat, LongLinesAreReadInPiecesOf899) {
-  CNtEventRules rules;
-  // "LOG: " plus 894 x: the piece ends exactly at 899 characters; the rest is a line of its own.
-  std::string line = "LOG: " + std::string(894, 'x') + "SOURCE: tail\n";
-  Loaded r = LoadLines(&rules, line);
-  EXPECT_TRUE(r.ok);
-  ASSERT_EQ(rules.IncludeRules.size(), 1u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, std::wstring(894, L'x'));
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Source, L"tail");
+TEST(LineFormat, Lines) {
+  struct Row {
+    const wchar_t* line;
+    RuleKind kind;
+    bool ok;
+    const wchar_t* rule;  // the rule held Log=old before
+  };
+  const Row rows[] = {
+      {L"LOG:System", kRuleInclude, true, L"[Log=ystem;|]"}, {L"LOG:   System", kRuleInclude, true, L"[Log=System;|]"},
+      {L"USER:", kRuleInclude, true, L"[Log=old;|]"}, {L"LOG: *", kRuleInclude, true, L"[Log=old;|]"},
+      {L"log: MixedCase", kRuleInclude, true, L"[Log=MixedCase;|]"}, {L"CASESENSITIVE:y", kRuleInclude, true, L"[Log=old;|]cs"},
+      {L"CASESENSITIVE: yes", kRuleInclude, false, L"[Log=old;|]"}, {L"X LOG: y", kRuleInclude, false, L"[Log=old;|]"},
+      {L"anything eventStart", kRuleInclude, true, L"[Log=old;|]"}, {L"LOG: l", kRuleExclude, true, L"[Log=old;|Log=l;]"},
+      {L"TYPE: t", kRuleExclude, true, L"[Log=old;|Type=t;]"}, {L"COMPUTER: c", kRuleExclude, true, L"[Log=old;|Computer=c;]"},
+      {L"EVENTID: e", kRuleExclude, true, L"[Log=old;|EventID=e;]"}, {L"SOURCE: s", kRuleExclude, true, L"[Log=old;|Source=s;]"},
+      {L"DESCRIPTION: d", kRuleExclude, true, L"[Log=old;|Description=d;]"},
+      {L"CATEGORY: g", kRuleExclude, true, L"[Log=old;|Category=g;]"}, {L"USER: u", kRuleExclude, true, L"[Log=old;|User=u;]"}};
+  for (const Row& row : rows) {
+    CNtEventRules rules;
+    CEventRuleFilter rule;
+    rule.IncludePatterns.Log = L"old";
+    EXPECT_EQ(rules.ParseRuleLine(row.line, &rule, row.kind, nullptr), row.ok) << Narrow(row.line);
+    EXPECT_EQ(Describe(rule), row.rule) << Narrow(row.line);
+  }
 }
 
 const wchar_t kXmlRules[] =
-    L"<?xml version=\"1.0\"?>\n"
-    L"<rules>\n"
-    L" <Include>\n"
-    L"  <events><LOG>Application</LOG><EventID>^1000$</EventID></events>\n"
-    L"  <or/>\n"
-    L"  <EVENTS><source>Disk</source><CASESENSITIVE>y</CASESENSITIVE></EVENTS>\n"
-    L" </Include>\n"
-    L" <EXCLUDE>\n"
-    L"  <EVENTS><TYPE>INFORMATION</TYPE></EVENTS>\n"
-    L" </EXCLUDE>\n"
-    L"</rules>\n";
+    L"<?xml version=\"1.0\"?>\n<rules>\n <Include>\n  <events><LOG>Application</LOG><EventID>^1000$</EventID></events>\n"
+    L"  <or/>\n  <EVENTS><source>Disk</source><CASESENSITIVE>y</CASESENSITIVE></EVENTS>\n </Include>\n"
+    L" <EXCLUDE>\n  <EVENTS><TYPE>INFORMATION</TYPE></EVENTS>\n </EXCLUDE>\n</rules>\n";
 
-TEST(XmlFormat, TheDocumentBecomesIncludeAndExcludeRules) {
-  CNtEventRules rules;
-  Loaded r = LoadXml(&rules, kXmlRules);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.errors, L"");
-  ASSERT_EQ(rules.IncludeRules.size(), 2u);
-  ASSERT_EQ(rules.ExcludeRules.size(), 1u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, L"Application");
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.EventID, L"^1000$");
-  EXPECT_FALSE(rules.IncludeRules[0].CaseSensitive);
-  EXPECT_EQ(rules.IncludeRules[1].IncludePatterns.Source, L"Disk");
-  EXPECT_EQ(rules.IncludeRules[1].IncludePatterns.Log, L"");
-  EXPECT_TRUE(rules.IncludeRules[1].CaseSensitive);
-  EXPECT_EQ(rules.ExcludeRules[0].ExcludePatterns.Type, L"INFORMATION");
-  EXPECT_EQ(rules.ExcludeRules[0].IncludePatterns.Type, L"");
-
-  EXPECT_FALSE(rules.FilterNTEvent(test::MakeRecord({.log = L"Application", .type = L"ERROR", .event_id = L"1000"})));
-  EXPECT_TRUE(rules.FilterNTEvent(test::MakeRecord({.log = L"Application", .type = L"ERROR", .source = L"Srv", .event_id = L"10000"})));
-  EXPECT_TRUE(rules.FilterNTEvent(test::MakeRecord({.type = L"INFORMATION", .source = L"Disk"})));
-  EXPECT_TRUE(rules.FilterNTEvent(test::MakeRecord({.log = L"System", .type = L"ERROR", .source = L"DISK"})));
+TEST(XmlFormat, Documents) {
+  struct Row {
+    const wchar_t *text, *kind;
+    bool ok;
+    const wchar_t *errors, *rules;
+  };
+  const Row rows[] = {
+      {kXmlRules, L"INCLUDE", true, L"", L"I[EventID=^1000$;Log=Application;|] I[Source=Disk;|]cs E[|Type=INFORMATION;] "},
+      {L"<r><EVENTS><LOG>a</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"I[Log=a;|] "},
+      {L"<r><EVENTS><LOG>b</LOG></EVENTS><x/></r>", L"OTHER", true, L"", L"E[|Log=b;] "},
+      {L"<r><EXCLUDE/><EVENTS><LOG>c</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"E[|Log=c;] "},
+      {L"<r><INCLUDE><EVENTS><LOG>   </LOG><TYPE>*</TYPE><SOURCE>Disk \t</SOURCE><USER>x</USER></EVENTS></INCLUDE></r>",
+       L"INCLUDE", true, L"", L"I[Source=Disk;User=x;|] "},
+      {L"<r><INCLUDE><EVENTS/><EVENTS><LOG>x</LOG></EVENTS><EVENTS/></INCLUDE></r>", L"INCLUDE", true, L"",
+       L"I[|] I[Log=x;|] "},
+      {L"<?xml version=\"1.0\"?>\r\n<r><INCLUDE><EVENTS><SOURCE>Caf\u00e9</SOURCE></EVENTS></INCLUDE></r>\r\n", L"INCLUDE",
+       true, L"", L"I[Source=Caf\u00e9;|] "},
+      {L"<r><INCLUDE><EVENTS><SOURCE>(</SOURCE><USER>[z-a]</USER></EVENTS></INCLUDE></r>", L"INCLUDE", true,
+       L"Fail to Compile RegExp (\nFail to Compile RegExp [z-a]\n", L"I[Source=(;User=[z-a];|] "},
+      {L"\r\n  <a>\n<b></a></b>", L"INCLUDE", false, L"Malformed XML. Parsing error at line 2, tag = <b>, error = <Overlapping tags detected. Found \"a\" but "
+       L"needed to find \"b\".>.", L""},
+      {L"<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>", L"INCLUDE", false, L"Malformed XML. Parsing error at line 1, tag = <xml>, error = <XML Declaration is not lower case (Rule 23).>.", L""}};
+  for (const Row& row : rows) {
+    CNtEventRules rules;
+    std::wstring errors;
+    EXPECT_EQ(rules.ParseRuleXML(row.text, row.kind, &errors), row.ok) << Narrow(row.text);
+    EXPECT_EQ(errors, row.errors) << Narrow(row.text);
+    EXPECT_EQ(Describe(rules), row.rules) << Narrow(row.text);
+  }
 }
 
 TEST(XmlFormat, FlatListKeepsDocumentOrderAndKinds) {
@@ -205,136 +153,20 @@ TEST(XmlFormat, FlatListKeepsDocumentOrderAndKinds) {
   EXPECT_EQ(names, L"INCLUDE:30 EVENTS:30 LOG:30 ID:30 -:1 EVENTS:30 SOURCE:30 CASESENSITIVE:30 EXCLUDE:31 EVENTS:31 TYPE:31 ");
 }
 
-TEST(XmlFormat, EventsOutsideAListTakeTheKindInForce) {
-  CNtEventRules rules;
-  EXPECT_TRUE(LoadXml(&rules, L"<r><EVENTS><LOG>a</LOG></EVENTS><x/></r>", L"INCLUDE").ok);
-  EXPECT_TRUE(LoadXml(&rules, L"<r><EVENTS><LOG>b</LOG></EVENTS><x/></r>", L"OTHER").ok);
-  EXPECT_TRUE(LoadXml(&rules, L"<r><EXCLUDE/><EVENTS><LOG>c</LOG></EVENTS><x/></r>", L"INCLUDE").ok);
-  ASSERT_EQ(rules.IncludeRules.size(), 1u);
-  ASSERT_EQ(rules.ExcludeRules.size(), 2u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, L"a");
-  EXPECT_EQ(rules.ExcludeRules[0].ExcludePatterns.Log, L"b");
-  EXPECT_EQ(rules.ExcludeRules[1].ExcludePatterns.Log, L"c");
-}
-
-TEST(XmlFormat, BlankOrStarFieldsStayEmptyAndTrailingBlanksGo) {
-  CNtEventRules rules;
-  EXPECT_TRUE(LoadXml(&rules, L"<r><INCLUDE><EVENTS><LOG>   </LOG><TYPE>*</TYPE><SOURCE>Disk \t</SOURCE>"
-                              L"<USER>x</USER></EVENTS></INCLUDE></r>")
-                  .ok);
-  ASSERT_EQ(rules.IncludeRules.size(), 1u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, L"");
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Type, L"");
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Source, L"Disk");
-}
-
-TEST(XmlFormat, LastEventsMakesNoRuleAndAnEmptyEventsMakesAnEmptyRule) {
-  CNtEventRules rules;
-  EXPECT_TRUE(LoadXml(&rules, L"<r><INCLUDE><EVENTS/><EVENTS><LOG>x</LOG></EVENTS><EVENTS/></INCLUDE></r>").ok);
-  ASSERT_EQ(rules.IncludeRules.size(), 2u);
-  EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Log, L"");
-  EXPECT_EQ(rules.IncludeRules[1].IncludePatterns.Log, L"x");
-}
-
-TEST(XmlFormat, ReportsPatternsThatDoNotCompile) {
-  CNtEventRules rules;
-  Loaded r = LoadXml(&rules, L"<r><INCLUDE><EVENTS><SOURCE>(</SOURCE><USER>[z-a]</USER></EVENTS></INCLUDE></r>");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.errors, L"Fail to Compile RegExp (\nFail to Compile RegExp [z-a]\n");
-}
-
-TEST(XmlFormat, MalformedDocumentGivesTheParserMessage) {
-  CNtEventRules rules;
-  Loaded r = LoadXml(&rules, L"\r\n  <a>\n<b></a></b>");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.errors.rfind(L"Malformed XML. Parsing error at line ", 0), 0u) << test::Narrow(r.errors);
-  EXPECT_NE(r.errors.find(L"error = <Overlapping tags detected."), std::wstring::npos) << test::Narrow(r.errors);
-  EXPECT_EQ(r.errors.back(), L'.');
-}
-
-TEST(XmlFormat, UpperCaseDeclarationFailsInBothFormats) {
-  CNtEventRules rules;
-  RuleFile file("<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>");
-  std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(file.Path());
-  ASSERT_TRUE(text);
-  std::wstring errors;
-  EXPECT_FALSE(rules.ParseRuleXML(*text, L"INCLUDE", &errors));
-  EXPECT_NE(errors.find(L"XML Declaration is not lower case (Rule 23)."), std::wstring::npos) << test::Narrow(errors);
-  std::wstring line_errors;
-  EXPECT_FALSE(rules.LoadRuleLines(L"INCLUDE", file.Path(), &line_errors));
-}
-
-TEST(ReadRuleFile, MissingOrEmptyFileGivesNoText) {
-  EXPECT_FALSE(CNtEventRules::ReadRuleFile(L"no_such_rule_file.xml"));
-  RuleFile empty("");
-  EXPECT_FALSE(CNtEventRules::ReadRuleFile(empty.Path()));
-  RuleFile end_of_text("\x1A rest");
-  EXPECT_FALSE(CNtEventRules::ReadRuleFile(end_of_text.Path()));
-}
-
-TEST(ReadRuleFile, AMarkIsTextEvenWithNothingBehindIt) {
-  const char* const files[] = {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF\x1A"};
-  for (size_t i = 0; i < std::size(files); ++i) {
-    RuleFile mark_only(files[i]);
-    std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(mark_only.Path());
-    ASSERT_TRUE(text) << "file " << i;
-    EXPECT_EQ(*text, L"") << "file " << i;
+TEST(ReadRuleFile, EncodingsEndOfTextAndZeroBytes) {
+  const std::wstring xml = L"<?xml version=\"1.0\"?>\n<r>Caf\u00e9</r>\n", crlf = L"<?xml version=\"1.0\"?>\r\n<r>Caf\u00e9</r>\r\n";
+  const std::pair<std::string, std::optional<std::wstring>> rows[] = {
+      {"", std::nullopt}, {"\x1A rest", std::nullopt}, {"\xEF\xBB\xBF", L""}, {"\xFF\xFE", L""}, {"\xFE\xFF", L""},
+      {"\xEF\xBB\xBF\x1A", L""}, {"caf\xE9", L"caf\u00e9"}, {Utf16(crlf, false), xml}, {Utf16(crlf, true), xml},
+      // Text mode gives 1035 bytes; the zero at byte 5 cuts only the rest of its 1024-byte block.
+      {std::string("a\r\nb\rc\0lost\n", 12) + std::string(1020, 'y') + "kept\x1A" "after", L"a\nb\rc" + std::wstring(7, L'y') + L"kept"},
+      // UTF-8 "é" straddles bytes 1023 and 1024 of the text.
+      {"\xEF\xBB\xBF" + std::string(1023, 'a') + "\xC3\xA9z", std::wstring(1023, L'a') + L"\u00e9z"}};
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    RuleFile file(rows[i].first);
+    EXPECT_EQ(CNtEventRules::ReadRuleFile(file.Path()), rows[i].second) << "row " << i;
   }
-}
-
-TEST(ReadRuleFile, TextModeAndZeroBytesPerBlock) {
-  RuleFile file(std::string("a\r\nb\rc") + '\0' + "lost\n" + std::string(1020, 'y') + "kept\x1A" + "after");
-  std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(file.Path());
-  ASSERT_TRUE(text);
-  // Text mode gives 1035 bytes; the zero at byte 5 cuts only the rest of the
-  // first 1024-byte block, so the second block's 7 y and "kept" remain.
-  std::wstring expected = L"a\nb\rc" + std::wstring(7, L'y') + L"kept";
-  EXPECT_EQ(*text, expected);
-}
-
-TEST(ReadRuleFile, CharacterAcrossABlockBoundarySurvives) {
-  // UTF-8 "é" (C3 A9) straddles bytes 1023 and 1024 of the text.
-  std::string body = std::string(1023, 'a') + "\xC3\xA9" + "z";
-  RuleFile file("\xEF\xBB\xBF" + body);
-  std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(file.Path());
-  ASSERT_TRUE(text);
-  EXPECT_EQ(*text, std::wstring(1023, L'a') + L"\u00e9z");
-}
-
-TEST(ReadRuleFile, AnsiTextUsesTheCodePage) {
-  RuleFile file("caf\xE9");
-  std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(file.Path());
-  ASSERT_TRUE(text);
-  EXPECT_EQ(*text, L"caf\u00e9") << "Wine's ANSI code page is 1252";
-}
-
-TEST(ByteOrderMarks, Utf16XmlFileLoads) {
-  for (bool big_endian : {false, true}) {
-    std::string bytes = test::Utf16Bytes(L"<?xml version=\"1.0\"?>\r\n<r><INCLUDE><EVENTS><SOURCE>Caf\u00e9</SOURCE>"
-                                         L"</EVENTS></INCLUDE></r>\r\n",
-                                         big_endian, true);
-    RuleFile file(bytes, L".xml");
-    std::optional<std::wstring> text = CNtEventRules::ReadRuleFile(file.Path());
-    ASSERT_TRUE(text);
-    CNtEventRules rules;
-    std::wstring errors;
-    EXPECT_TRUE(rules.ParseRuleXML(*text, L"INCLUDE", &errors)) << test::Narrow(errors);
-    ASSERT_EQ(rules.IncludeRules.size(), 1u);
-    EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Source, L"Caf\u00e9");
-  }
-}
-
-TEST(ByteOrderMarks, LineFilesLoadInEveryMarkedEncoding) {
-  const std::wstring lines = L"EVENTSTART\r\nSOURCE: Caf\u00e9\r\nEVENTEND\r\n";
-  std::string utf8 = "\xEF\xBB\xBF" "EVENTSTART\r\nSOURCE: Caf\xC3\xA9\r\nEVENTEND\r\n";
-  for (const std::string& bytes : {test::Utf16Bytes(lines, false, true), test::Utf16Bytes(lines, true, true), utf8}) {
-    CNtEventRules rules;
-    Loaded r = LoadLines(&rules, bytes);
-    EXPECT_TRUE(r.ok) << test::Narrow(r.errors);
-    EXPECT_EQ(r.errors, L"");
-    ASSERT_EQ(rules.IncludeRules.size(), 1u);
-    EXPECT_EQ(rules.IncludeRules[0].IncludePatterns.Source, L"Caf\u00e9");
-  }
+  EXPECT_EQ(CNtEventRules::ReadRuleFile(L"no_such_rule_file.xml"), std::nullopt);
 }
 
 }  // namespace

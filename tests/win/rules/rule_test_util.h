@@ -14,10 +14,7 @@
 namespace brisel::test {
 
 // The module runs with the ANSI code page's locale; so do these tests.
-inline const bool kAnsiLocale = [] {
-  std::setlocale(LC_ALL, ".ACP");
-  return true;
-}();
+inline const bool kAnsiLocale = [] { return std::setlocale(LC_ALL, ".ACP") != nullptr; }();
 
 // A file with the given bytes, removed at the end of the test.
 class RuleFile {
@@ -40,28 +37,9 @@ class RuleFile {
   std::wstring path_;
 };
 
-// UTF-16LE bytes of a text, optionally behind a byte-order mark.
-inline std::string Utf16Bytes(std::wstring_view text, bool big_endian, bool mark) {
-  std::string out;
-  if (mark) out += big_endian ? "\xFE\xFF" : "\xFF\xFE";
-  for (wchar_t c : text) {
-    char lo = static_cast<char>(c & 0xFF);
-    char hi = static_cast<char>((c >> 8) & 0xFF);
-    out += big_endian ? hi : lo;
-    out += big_endian ? lo : hi;
-  }
-  return out;
-}
-
 struct RecordFields {
-  const wchar_t* log = L"";
-  const wchar_t* type = L"";
-  const wchar_t* source = L"";
-  const wchar_t* category = L"";
-  const wchar_t* event_id = L"";
-  const wchar_t* user = L"";
-  const wchar_t* computer = L"";
-  const wchar_t* message = L"";
+  const wchar_t *log = L"", *type = L"", *source = L"", *category = L"", *event_id = L"", *user = L"",
+                *computer = L"", *message = L"";
 };
 
 inline EventRecord MakeRecord(const RecordFields& f) {
