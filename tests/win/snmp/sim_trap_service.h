@@ -26,6 +26,13 @@ struct SimBinding {
   std::vector<UINT> oid;     // OBJECT IDENTIFIER
 };
 
+inline SimBinding Binding(std::vector<UINT> name, BYTE type) {
+  SimBinding b;
+  b.name = std::move(name);
+  b.type = type;
+  return b;
+}
+
 struct SimTrap {
   std::vector<UINT> enterprise;
   std::vector<BYTE> agent{10, 0, 0, 1};

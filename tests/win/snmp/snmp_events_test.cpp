@@ -9,22 +9,18 @@
 #include "snmp/trap_source.h"
 #include "tests/harness/dispatch.h"
 #include "tests/win/snmp/sim_trap_service.h"
-#include "trace/trace.h"
 
 using namespace brisel;
 using namespace brisel::test;
 
 namespace {
 
-const wchar_t* const kKey = SnmpEventSink::kTrapServiceKey;
-
 bool SetServiceKey(bool present) {
-  if (present) {
-    UniqueRegKey key;
-    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) ==
-           ERROR_SUCCESS;
-  }
-  LONG rc = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+  UniqueRegKey key;
+  if (present)
+    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                             nullptr, key.Put(), nullptr) == ERROR_SUCCESS;
+  LONG rc = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
@@ -34,19 +30,15 @@ SimTrap TrapFrom(const char* community, LONG specific = 1) {
   t.community = community;
   t.specific = specific;
   t.time_stamp = 4711;
-  SimBinding b;
-  b.name = {1, 3, 6, 1, 2, 1, 1, 5, 0};
-  b.type = ASN_OCTETSTRING;
+  SimBinding b = Binding({1, 3, 6, 1, 2, 1, 1, 5, 0}, ASN_OCTETSTRING);
   b.octets = {'h', 'o', 's', 't'};
-  SimBinding c;
-  c.name = {1, 3, 6, 1, 2, 1, 2, 2, 1, 10, 1};
-  c.type = ASN_COUNTER64;
+  SimBinding c = Binding({1, 3, 6, 1, 2, 1, 2, 2, 1, 10, 1}, ASN_COUNTER64);
   c.counter64 = 1ull << 63;
   t.bindings = {b, c};
   return t;
 }
 
-bool Signalled(long handle, DWORD ms = 5000) {
+bool Signalled(long handle, DWORD ms = 10000) {
   return ::WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(handle)), ms) == WAIT_OBJECT_0;
 }
 
@@ -56,21 +48,20 @@ Dispatch NewSnmpEvents() {
   return Dispatch(d);
 }
 
-long SetFilter(const Dispatch& d, const wchar_t* name, const wchar_t* value, std::wstring* text = nullptr) {
+long SetFilter(const Dispatch& d, const wchar_t* name, const wchar_t* value) {
   Variant error_text;
   CallResult r = d.Call(L"SetFilter", {name, value, Arg::Out(&error_text)});
   EXPECT_EQ(r.hr, S_OK);
-  if (text) *text = AsText(error_text);
+  EXPECT_EQ(AsText(error_text), L"");
   return AsLong(r.value);
 }
 
-long ResetEvent(const Dispatch& d) {
+void ResetEvent(const Dispatch& d) {
   Variant error_text;
   CallResult r = d.Call(L"ResetEvent", {Arg::Out(&error_text)});
-  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(AsLong(r.value), 0);
   EXPECT_EQ(error_text.Type(), VT_BSTR);
   EXPECT_EQ(AsText(error_text), L"");
-  return AsLong(r.value);
 }
 
 // The community of the trap held, or "" when the collection is empty.
@@ -94,34 +85,13 @@ class SnmpEventsTest : public ::testing::Test {
   SimTrapService& sim_ = SimTrapService::Get();
 };
 
-TEST_F(SnmpEventsTest, WithoutTheTrapServiceEventIsZeroAndFiltersCannotBeSet) {
+TEST_F(SnmpEventsTest, TheTrapServiceIsLookedForAtCreation) {
   ASSERT_TRUE(SetServiceKey(false));
   Dispatch d = NewSnmpEvents();
-  EXPECT_EQ(d.Long(L"Event"), 0);
-  EXPECT_EQ(d.Long(L"GetEvent"), 0);
-  std::wstring text = L"x";
-  EXPECT_EQ(SetFilter(d, L"COMMUNITY", L"public", &text), -1);
-  EXPECT_EQ(text, L"");
-  EXPECT_EQ(ResetEvent(d), 0);
-  EXPECT_EQ(d.Long(L"Count"), 0);
-  // The test is made at creation: a key created later changes nothing.
+  EXPECT_EQ(SetFilter(d, L"COMMUNITY", L"public"), -1);
   ASSERT_TRUE(SetServiceKey(true));
-  EXPECT_EQ(d.Long(L"Event"), 0);
+  EXPECT_EQ(d.Long(L"Event"), 0) << "a key created later changes nothing";
   EXPECT_NE(NewSnmpEvents().Long(L"Event"), 0);
-}
-
-TEST_F(SnmpEventsTest, EventStartsOneWorkerForTheProcess) {
-  Dispatch a = NewSnmpEvents(), b = NewSnmpEvents();
-  EXPECT_EQ(SetFilter(a, L"COMMUNITY", L"public"), 0);
-  EXPECT_EQ(SetFilter(a, L"community", L"public"), 1);
-  long h = a.Long(L"Event");
-  EXPECT_NE(h, 0);
-  EXPECT_NE(h, -1);
-  EXPECT_EQ(a.Long(L"GetEvent"), h) << "reading again registers again, same handle";
-  EXPECT_NE(b.Long(L"Event"), h);
-  EXPECT_NE(TrapWorkerThreadId(), 0u);
-  for (int i = 0; i < 50 && sim_.listen_calls == 0; ++i) ::Sleep(20);
-  EXPECT_EQ(sim_.listen_calls.load(), 1);
 }
 
 TEST_F(SnmpEventsTest, ConcurrentFirstReadsStartOneWorker) {
@@ -138,25 +108,14 @@ TEST_F(SnmpEventsTest, ConcurrentFirstReadsStartOneWorker) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(handles.load(), 8);
-  for (int i = 0; i < 50 && sim_.listen_calls == 0; ++i) ::Sleep(20);
-  ::Sleep(100);
-  EXPECT_EQ(sim_.listen_calls.load(), 1);
-}
-
-TEST_F(SnmpEventsTest, AWorkerThatCouldNotListenLeavesTheObjectsUsable) {
-  if (TrapWorkerThreadId() != 0) GTEST_SKIP() << "needs a process whose worker has not started yet";
-  sim_.FailListen(120);
+  EXPECT_NE(TrapWorkerThreadId(), 0u);
+  // Once a trap has come through, any second worker would have listened too.
   Dispatch d = NewSnmpEvents();
   long h = d.Long(L"Event");
-  EXPECT_GT(h, 0);
-  for (int i = 0; i < 50 && sim_.listen_calls == 0; ++i) ::Sleep(20);
   sim_.Queue(TrapFrom("public"));
-  EXPECT_FALSE(Signalled(h, 300)) << "no trap arrives any more";
-  EXPECT_EQ(d.Long(L"Event"), h);
-  EXPECT_EQ(ResetEvent(d), 0);
-  EXPECT_EQ(SetFilter(d, L"COMMUNITY", L"public"), 0);
-  EXPECT_EQ(sim_.listen_calls.load(), 1) << "the worker is not started again";
-  sim_.FailListen(0);
+  ASSERT_TRUE(Signalled(h));
+  ResetEvent(d);
+  EXPECT_EQ(sim_.listen_calls.load(), 1);
 }
 
 TEST_F(SnmpEventsTest, ATrapAsAScriptReadsIt) {
@@ -167,7 +126,6 @@ TEST_F(SnmpEventsTest, ATrapAsAScriptReadsIt) {
   ASSERT_TRUE(Signalled(h));
   ASSERT_EQ(d.Long(L"Count"), 1);
   Dispatch e = Dispatch::From(d.Get(L"Item", {1L}).value);
-  ASSERT_TRUE(e);
   EXPECT_EQ(e.Text(L"AgentAddress"), L"10.0.0.1");
   EXPECT_EQ(e.Text(L"TransportAddress"), L"192.168.1.5");
   EXPECT_EQ(e.Text(L"Community"), L"public");
@@ -176,61 +134,27 @@ TEST_F(SnmpEventsTest, ATrapAsAScriptReadsIt) {
   EXPECT_EQ(e.Long(L"Generic"), 6);
   EXPECT_EQ(e.Long(L"Specific"), 33);
   Dispatch list = e.Object(L"SnmpVarbindList");
-  ASSERT_EQ(list.Long(L"Count"), 2);
   std::vector<Dispatch> bindings;
   ASSERT_EQ(list.Enumerate(&bindings), S_OK);
   ASSERT_EQ(bindings.size(), 2u);
   EXPECT_EQ(bindings[0].Text(L"ObjectIdentifier"), L".1.3.6.1.2.1.1.5.0");
   EXPECT_EQ(bindings[0].Text(L"Encoding"), L"OCTET STRING");
   EXPECT_EQ(bindings[0].Text(L"Value"), L"host");
-  EXPECT_EQ(bindings[1].Text(L"Encoding"), L"");
   EXPECT_EQ(bindings[1].Text(L"Value"), L"9223372036854775808");
   EXPECT_EQ(list.Get(L"Item", {0L}).hr, E_INVALIDARG);
   EXPECT_EQ(list.Get(L"Item", {3L}).hr, E_FAIL);
-
   std::vector<Dispatch> events;
   ASSERT_EQ(d.Enumerate(&events), S_OK);
   EXPECT_EQ(events.size(), 1u);
   EXPECT_EQ(d.Get(L"Item", {0L}).hr, E_INVALIDARG);
   EXPECT_EQ(d.Get(L"Item", {2L}).hr, E_FAIL);
-
-  EXPECT_EQ(ResetEvent(d), 0);
+  ResetEvent(d);
   EXPECT_FALSE(Signalled(h, 0));
   EXPECT_EQ(d.Long(L"Count"), 1) << "the trap stays until the next one";
 }
 
-TEST_F(SnmpEventsTest, ATrapTheFilterRejectsSignalsAnEmptyCollection) {
-  Dispatch d = NewSnmpEvents();
-  SetFilter(d, L"COMMUNITY", L":public");
-  long h = d.Long(L"Event");
-  sim_.Queue(TrapFrom("public"));
-  ASSERT_TRUE(Signalled(h));
-  EXPECT_EQ(d.Long(L"Count"), 0);
-  ResetEvent(d);
-  sim_.Queue(TrapFrom("private"));
-  ASSERT_TRUE(Signalled(h));
-  EXPECT_EQ(HeldCommunity(d), L"private");
-  ResetEvent(d);
-}
-
-TEST_F(SnmpEventsTest, QueuedTrapsComeOneAfterTheOtherAsEachIsAcknowledged) {
-  Dispatch d = NewSnmpEvents();
-  long h = d.Long(L"Event");
-  sim_.Queue(TrapFrom("first"));
-  sim_.Queue(TrapFrom("second"));
-  ASSERT_TRUE(Signalled(h));
-  EXPECT_EQ(HeldCommunity(d), L"first");
-  ::Sleep(300);
-  EXPECT_EQ(HeldCommunity(d), L"first") << "the second waits for the acknowledgement";
-  ResetEvent(d);
-  ASSERT_TRUE(Signalled(h));
-  EXPECT_EQ(HeldCommunity(d), L"second");
-  ResetEvent(d);
-}
-
 TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsEachSeeEveryTrapThroughTheirOwnFilter) {
-  constexpr int kThreads = 4;
-  constexpr int kTraps = 12;
+  constexpr int kThreads = 4, kTraps = 12;
   const char* const communities[] = {"alpha", "beta", "gamma"};
   std::barrier ready(kThreads + 1);
   std::vector<std::vector<std::wstring>> seen(kThreads);
@@ -239,18 +163,15 @@ TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsEachSeeEveryTrapThroughTheirOwnFil
     threads.emplace_back([&, t] {
       ComScope com;
       Dispatch d = NewSnmpEvents();
-      // Thread 0 takes everything; the others one community, or all but one.
+      // Thread 0 takes everything; the others one community, all but one, odd numbers.
       if (t == 1) SetFilter(d, L"COMMUNITY", L"ALPHA");
       if (t == 2) SetFilter(d, L"COMMUNITY", L":beta");
       if (t == 3) SetFilter(d, L"SPECIFIC", L"1,3,5,7,9,11");
       long h = d.Long(L"Event");
       ready.arrive_and_wait();
-      for (int i = 0; i < kTraps; ++i) {
-        if (!Signalled(h)) break;
+      for (int i = 0; i < kTraps && Signalled(h); ++i) {
         std::wstring c = HeldCommunity(d);
-        if (t == 3 && !c.empty()) {
-          c += L"/" + std::to_wstring(Dispatch::From(d.Get(L"Item", {1L}).value).Long(L"Specific"));
-        }
+        if (!c.empty()) c += L"/" + std::to_wstring(Dispatch::From(d.Get(L"Item", {1L}).value).Long(L"Specific"));
         seen[t].push_back(c);
         ResetEvent(d);
       }
@@ -262,31 +183,12 @@ TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsEachSeeEveryTrapThroughTheirOwnFil
   for (int t = 0; t < kThreads; ++t) {
     ASSERT_EQ(seen[t].size(), size_t(kTraps)) << "thread " << t;
     for (int i = 0; i < kTraps; ++i) {
-      std::wstring c(communities[i % 3], communities[i % 3] + strlen(communities[i % 3]));
-      std::wstring expected = c;
-      if (t == 1 && c != L"alpha") expected = L"";
-      if (t == 2 && c == L"beta") expected = L"";
-      if (t == 3) expected = i % 2 ? c + L"/" + std::to_wstring(i) : L"";
+      std::string c = communities[i % 3];
+      bool passes = t == 0 || (t == 1 && c == "alpha") || (t == 2 && c != "beta") || (t == 3 && i % 2);
+      std::wstring expected = passes ? std::wstring(c.begin(), c.end()) + L"/" + std::to_wstring(i) : L"";
       EXPECT_EQ(seen[t][i], expected) << "thread " << t << " trap " << i;
     }
   }
-}
-
-TEST_F(SnmpEventsTest, AScriptThatLeavesWithoutAcknowledgingStopsHoldingUpTheOthers) {
-  Dispatch stays = NewSnmpEvents();
-  Dispatch leaves = NewSnmpEvents();
-  long h = stays.Long(L"Event");
-  long gone = leaves.Long(L"Event");
-  sim_.Queue(TrapFrom("one"));
-  ASSERT_TRUE(Signalled(h));
-  ASSERT_TRUE(Signalled(gone));
-  ResetEvent(stays);
-  sim_.Queue(TrapFrom("two"));
-  EXPECT_FALSE(Signalled(h, 300)) << "the other script still holds trap one";
-  leaves = Dispatch();  // released without ResetEvent
-  ASSERT_TRUE(Signalled(h));
-  EXPECT_EQ(HeldCommunity(stays), L"two");
-  ResetEvent(stays);
 }
 
 TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneAndNoTraps) {
@@ -298,7 +200,7 @@ TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneAndNoTraps) {
   Dispatch extra = NewSnmpEvents();
   EXPECT_EQ(extra.Long(L"Event"), -1);
   EXPECT_EQ(SetFilter(extra, L"COMMUNITY", L"x"), 0) << "filters work as normal";
-  EXPECT_EQ(ResetEvent(extra), 0);
+  ResetEvent(extra);
   EXPECT_GT(watchers[5].Long(L"Event"), 0) << "a registered one reading again stays registered";
   watchers.pop_back();
   EXPECT_GT(extra.Long(L"Event"), 0) << "room again after one left";
@@ -306,42 +208,23 @@ TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneAndNoTraps) {
 
 TEST_F(SnmpEventsTest, IdentifierConversions) {
   Dispatch d = NewSnmpEvents();
-  Variant oid;
-  CallResult r = d.Call(L"SnmpMgrStrToOid", {L"sysUpTime.0", Arg::Out(&oid)});
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(AsLong(r.value), 1);
-  EXPECT_EQ(AsText(oid), L".1.3.6.1.2.1.1.3.0");
-  r = d.Call(L"SnmpMgrStrToOid", {L".1.3.6.1.4.1.9", Arg::Out(&oid)});
-  EXPECT_EQ(AsLong(r.value), 1);
-  EXPECT_EQ(AsText(oid), L".1.3.6.1.4.1.9");
-  // Each character is cut to its low 8 bits: U+0131 becomes '1'.
-  r = d.Call(L"SnmpMgrStrToOid", {L"\u0131.3", Arg::Out(&oid)});
-  EXPECT_EQ(AsLong(r.value), 1);
-  EXPECT_EQ(AsText(oid), L".1.3");
-  r = d.Call(L"SnmpMgrStrToOid", {L"no such name", Arg::Out(&oid)});
-  EXPECT_EQ(AsLong(r.value), 0);
-  EXPECT_EQ(oid.Type(), VT_BSTR);
-  EXPECT_EQ(AsText(oid), L"");
-
-  Variant desc;
-  r = d.Call(L"TVSnmpMgrOidToStr", {L"1.3.6.1.2.1.1.3.0", Arg::Out(&desc)});
-  EXPECT_EQ(AsLong(r.value), 1);
-  EXPECT_EQ(AsText(desc), L"sysUpTime.0");
-  r = d.Call(L"TVSnmpMgrOidToStr", {L"not an identifier", Arg::Out(&desc)});
-  EXPECT_EQ(AsLong(r.value), 0);
-  EXPECT_EQ(AsText(desc), L"");
-  r = d.Call(L"TVSnmpMgrOidToStr", {L"2.5.4", Arg::Out(&desc)});
-  EXPECT_EQ(AsLong(r.value), 0) << "an identifier without a name";
-  EXPECT_EQ(AsText(desc), L"");
-
-  // A null oid pointer receives nothing and is no error.
-  ComPtr<ISnmpEvents> itf;
-  ASSERT_EQ(d.Get()->QueryInterface(IID_ISnmpEvents, itf.PutVoid()), S_OK);
-  Bstr text(L"1.3.6");
-  LONG rc = -1;
-  EXPECT_EQ(itf->SnmpMgrStrToOid(text.Get(), nullptr, &rc), S_OK);
-  EXPECT_EQ(rc, 1);
-  EXPECT_EQ(itf->SnmpMgrStrToOid(text.Get(), nullptr, nullptr), E_POINTER);
+  const std::tuple<const wchar_t*, const wchar_t*, long, const wchar_t*> rows[] = {
+      {L"SnmpMgrStrToOid", L"sysUpTime.0", 1, L".1.3.6.1.2.1.1.3.0"},
+      {L"SnmpMgrStrToOid", L".1.3.6.1.4.1.9", 1, L".1.3.6.1.4.1.9"},
+      {L"SnmpMgrStrToOid", L"\u0131.3", 1, L".1.3"},  // each character cut to its low 8 bits
+      {L"SnmpMgrStrToOid", L"no such name", 0, L""},
+      {L"TVSnmpMgrOidToStr", L"1.3.6.1.2.1.1.3.0", 1, L"sysUpTime.0"},
+      {L"TVSnmpMgrOidToStr", L"not an identifier", 0, L""},
+      {L"TVSnmpMgrOidToStr", L"2.5.4", 0, L""},  // an identifier without a name
+  };
+  for (auto [method, in, rc, out] : rows) {
+    Variant text;
+    CallResult r = d.Call(method, {in, Arg::Out(&text)});
+    ASSERT_EQ(r.hr, S_OK) << method << " " << in;
+    EXPECT_EQ(AsLong(r.value), rc) << method << " " << in;
+    EXPECT_EQ(text.Type(), VT_BSTR) << method << " " << in;
+    EXPECT_EQ(AsText(text), out) << method << " " << in;
+  }
 }
 
 TEST_F(SnmpEventsTest, ConversionsFromSeveralThreadsAtOnce) {
@@ -363,29 +246,22 @@ TEST_F(SnmpEventsTest, ConversionsFromSeveralThreadsAtOnce) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST_F(SnmpEventsTest, WriteEventToEventLogOnlyTraces) {
-  Dispatch d = NewSnmpEvents();
-  int level = tvDebugLevel.exchange(1);
-  EXPECT_EQ(d.Call(L"WriteEventToEventLog", {7L, 3L, L"2026-12-06 10:00:00"}).hr, S_OK);
+TEST_F(SnmpEventsTest, NullPointers) {
   ComPtr<ISnmpEvents> itf;
-  ASSERT_EQ(d.Get()->QueryInterface(IID_ISnmpEvents, itf.PutVoid()), S_OK);
-  EXPECT_EQ(itf->WriteEventToEventLog(-1, -1, nullptr), S_OK);
-  tvDebugLevel = level;
-  EXPECT_EQ(d.Long(L"Count"), 0);
-}
-
-TEST_F(SnmpEventsTest, NullResultPointersAreRefused) {
-  Dispatch d = NewSnmpEvents();
-  ComPtr<ISnmpEvents> itf;
-  ASSERT_EQ(d.Get()->QueryInterface(IID_ISnmpEvents, itf.PutVoid()), S_OK);
+  ASSERT_EQ(NewSnmpEvents().Get()->QueryInterface(IID_ISnmpEvents, itf.PutVoid()), S_OK);
   EXPECT_EQ(itf->get_Event(nullptr), E_POINTER);
   EXPECT_EQ(itf->GetEvent(nullptr), E_POINTER);
   EXPECT_EQ(itf->SetFilter(nullptr, nullptr, nullptr, nullptr), E_POINTER);
-  LONG rc = -1;
-  EXPECT_EQ(itf->SetFilter(nullptr, nullptr, nullptr, &rc), S_OK) << "null texts are empty";
-  EXPECT_EQ(rc, 0);
   EXPECT_EQ(itf->ResetEvent(nullptr, nullptr), E_POINTER);
   EXPECT_EQ(itf->get_Count(nullptr), E_POINTER);
+  Bstr text(L"1.3.6");
+  EXPECT_EQ(itf->SnmpMgrStrToOid(text.Get(), nullptr, nullptr), E_POINTER);
+  LONG rc = -1;
+  EXPECT_EQ(itf->SnmpMgrStrToOid(text.Get(), nullptr, &rc), S_OK) << "a null oid receives nothing";
+  EXPECT_EQ(rc, 1);
+  rc = -1;
+  EXPECT_EQ(itf->SetFilter(nullptr, nullptr, nullptr, &rc), S_OK) << "null texts are empty";
+  EXPECT_EQ(rc, 0);
 }
 
 }  // namespace
