@@ -4,6 +4,7 @@
 #include <wbemcli.h>
 
 #include <atomic>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,27 +23,7 @@ std::wstring CompilerKey() {
   return std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
 }
 
-// Registers the stand-in for the life of a test, and removes it again.
-class FakeCompilerRegistration {
- public:
-  FakeCompilerRegistration() {
-    UniqueRegKey key;
-    std::wstring path = CompilerKey() + L"\\InprocServer32";
-    ok_ = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(),
-                            nullptr) == ERROR_SUCCESS;
-    std::wstring dll = FAKE_MOFCOMP_PATH;
-    ok_ = ok_ && ::RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
-                                  static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    const wchar_t model[] = L"Both";
-    ok_ = ok_ && ::RegSetValueExW(key.Get(), L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(model),
-                                  sizeof model) == ERROR_SUCCESS;
-  }
-  ~FakeCompilerRegistration() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, CompilerKey().c_str()); }
-  bool Ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
+bool SetEnv(const wchar_t* name, const std::wstring& value) { return ::SetEnvironmentVariableW(name, value.c_str()); }
 
 class MofCompile : public ::testing::Test {
  protected:
@@ -51,139 +32,107 @@ class MofCompile : public ::testing::Test {
     wchar_t dir[MAX_PATH];
     ASSERT_GT(::GetTempPathW(MAX_PATH, dir), 0u);
     record_ = std::wstring(dir) + L"fake_mof_record_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RECORD", record_.c_str());
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RESULT", nullptr);
+    SetEnv(L"FAKE_MOF_RECORD", record_);
     ::DeleteFileW(record_.c_str());
-    mo_ = Dispatch::Create(L"TalvaneAgent.Brisel");
-    ASSERT_TRUE(mo_);
+    ASSERT_TRUE(mo_ = Dispatch::Create(L"TalvaneAgent.Brisel"));
   }
   void TearDown() override {
     ::DeleteFileW(record_.c_str());
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RECORD", nullptr);
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RESULT", nullptr);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, CompilerKey().c_str());
+    for (const wchar_t* name : {L"FAKE_MOF_RECORD", L"FAKE_MOF_RESULT", L"FAKE_MOF_BARRIER", L"FAKE_MOF_OWN"})
+      ::SetEnvironmentVariableW(name, nullptr);
+    EXPECT_EQ(::FindFirstFileW(L"mof??????", &found_), INVALID_HANDLE_VALUE) << "a temporary file was left";
   }
-  // Runs MofCompile; returns plError and stores the message.
-  long Compile(const wchar_t* text, std::wstring* message) {
-    Variant error_text;
-    CallResult r = mo_.Call(L"MofCompile", {text, 0L, Arg::Out(&error_text)});
+  // Registers the stand-in until the test ends.
+  void Register() {
+    std::wstring dll = FAKE_MOFCOMP_PATH, key = CompilerKey() + L"\\InprocServer32";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, dll.c_str(),
+                                static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Both",
+                                5 * sizeof(wchar_t)), ERROR_SUCCESS);
+  }
+  // Runs MofCompile; returns plError and its message, as "-1 text".
+  std::wstring Compile(const wchar_t* text) {
+    Variant message(42L);
+    CallResult r = mo_.Call(L"MofCompile", {text, 0L, Arg::Out(&message)});
     EXPECT_EQ(r.hr, S_OK);
-    EXPECT_EQ(error_text.Type(), VT_BSTR);
-    *message = AsText(error_text);
-    return AsLong(r.value);
+    EXPECT_EQ(message.Type(), VT_BSTR);
+    return std::to_wstring(AsLong(r.value)) + L" " + AsText(message);
   }
   std::string Recorded() {
+    std::ifstream f(record_.c_str(), std::ios::binary);
     std::ostringstream s;
-    FILE* f = _wfopen(record_.c_str(), L"rb");
-    if (!f) return {};
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.write(buf, static_cast<std::streamsize>(n));
-    fclose(f);
+    s << f.rdbuf();
     return s.str();
-  }
-  static bool TempFilesLeft() {
-    WIN32_FIND_DATAW data;
-    HANDLE h = ::FindFirstFileW(L"mof??????", &data);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    ::FindClose(h);
-    return true;
   }
 
   ComScope com_;
   Dispatch mo_;
   std::wstring record_;
+  WIN32_FIND_DATAW found_;
 };
 
 TEST_F(MofCompile, WithoutACompilerTheMessageSaysSo) {
-  std::wstring message;
-  EXPECT_EQ(Compile(L"class A {};", &message), -1);
-  EXPECT_EQ(message, L"failed to create IMofCompiler");
-  EXPECT_FALSE(TempFilesLeft());
+  EXPECT_EQ(Compile(L"class A {};"), L"-1 failed to create IMofCompiler");
 }
 
-TEST_F(MofCompile, SuccessHandsTheTextAsCrLfFileToTheModuleNamespace) {
-  FakeCompilerRegistration fake;
-  ASSERT_TRUE(fake.Ok());
-  std::wstring message = L"unset";
-  EXPECT_EQ(Compile(L"class A\n{\n};\n", &message), 0);
-  EXPECT_EQ(message, L"");
-  std::string rec = Recorded();
-  size_t eol = rec.find('\n');
-  ASSERT_NE(eol, std::string::npos) << "the compiler was not called";
-  std::string header = rec.substr(0, eol);
-  EXPECT_NE(header.find("server=//./root/talvane|flags=16|class=0|instance=0|file=mof"), std::string::npos) << header;
-  EXPECT_EQ(rec.substr(eol + 1), "class A\r\n{\r\n};\r\n");
-  EXPECT_FALSE(TempFilesLeft()) << "the temporary file is removed after the call";
+TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespace) {
+  Register();
+  for (const auto& [text, body] : {std::pair{L"class A\n{\n};\n", "class A\r\n{\r\n};\r\n"}, std::pair{L"", ""}}) {
+    ::DeleteFileW(record_.c_str());
+    EXPECT_EQ(Compile(text), L"0 ");
+    std::string rec = Recorded();
+    size_t eol = rec.find('\n');
+    ASSERT_NE(eol, std::string::npos) << "the compiler was not called";
+    EXPECT_NE(rec.find("server=//./root/talvane|flags=16|class=0|instance=0|file=mof"), std::string::npos) << rec;
+    EXPECT_EQ(rec.substr(eol + 1), body);
+  }
 }
 
 TEST_F(MofCompile, EachFailingPhaseHasItsMessage) {
-  FakeCompilerRegistration fake;
-  ASSERT_TRUE(fake.Ok());
+  Register();
   const struct {
-    const wchar_t* result;
-    long error;
-    const wchar_t* message;
+    const wchar_t* result;  // the stand-in's HRESULT and phase
+    const wchar_t* outcome;
   } cases[] = {
-      {L"80041001 1", -1, L"failed to compile mof: argument error"},
-      {L"80041001 2", -1, L"failed to compile mof: parsing"},
-      {L"80041001 3", -1, L"failed to compile mof: error occurred while storing the data"},
-      {L"80041001 0", 0, L""},  // a failure without a phase counts as success
-      {L"40001 2", -1, L"failed to compile mof: parsing"},  // any non-zero result looks at the phase
-      {L"0 2", 0, L""},
+      {L"80041001 1", L"-1 failed to compile mof: argument error"},
+      {L"80041001 2", L"-1 failed to compile mof: parsing"},
+      {L"80041001 3", L"-1 failed to compile mof: error occurred while storing the data"},
+      {L"80041001 0", L"0 "},  // a failure without a phase counts as success
+      {L"40001 2", L"-1 failed to compile mof: parsing"},  // any non-zero result looks at the phase
+      {L"0 2", L"0 "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.result));
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RESULT", c.result);
-    std::wstring message;
-    EXPECT_EQ(Compile(L"#pragma x", &message), c.error);
-    EXPECT_EQ(message, c.message);
+    SetEnv(L"FAKE_MOF_RESULT", c.result);
+    EXPECT_EQ(Compile(L"#pragma x"), c.outcome) << Narrow(c.result);
   }
-  EXPECT_FALSE(TempFilesLeft());
-}
-
-TEST_F(MofCompile, EmptyTextIsAnEmptyFile) {
-  FakeCompilerRegistration fake;
-  ASSERT_TRUE(fake.Ok());
-  std::wstring message;
-  EXPECT_EQ(Compile(L"", &message), 0);
-  std::string rec = Recorded();
-  ASSERT_NE(rec.find('\n'), std::string::npos);
-  EXPECT_EQ(rec.substr(rec.find('\n') + 1), "");
 }
 
 // Calls released together from compiler creation reach their temporary files at
 // once; each must keep a file of its own (the runtime's names repeat until the
 // file exists).
 TEST_F(MofCompile, ConcurrentCallsNeverShareATemporaryFile) {
-  FakeCompilerRegistration fake;
-  ASSERT_TRUE(fake.Ok());
-  constexpr int kThreads = 4;
-  constexpr int kRounds = 10;
+  Register();
+  constexpr int kThreads = 4, kRounds = 10;
   ::SetEnvironmentVariableW(L"FAKE_MOF_RECORD", nullptr);
-  ::SetEnvironmentVariableW(L"FAKE_MOF_BARRIER", std::to_wstring(kThreads).c_str());
-  ::SetEnvironmentVariableW(L"FAKE_MOF_OWN", L"1");
-  std::atomic<int> calls{0}, failures{0};
+  SetEnv(L"FAKE_MOF_BARRIER", std::to_wstring(kThreads));
+  SetEnv(L"FAKE_MOF_OWN", L"1");
+  std::atomic<int> good{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       ComScope com;
       Dispatch mo = Dispatch::Create(L"TalvaneAgent.Brisel");
-      if (!mo) return;
       std::wstring text = L"call " + std::to_wstring(::GetCurrentThreadId());
-      for (int round = 0; round < kRounds; ++round) {
+      for (int round = 0; mo && round < kRounds; ++round) {
         Variant message;
         CallResult r = mo.Call(L"MofCompile", {text.c_str(), 0L, Arg::Out(&message)});
-        ++calls;
-        if (r.hr != S_OK || AsLong(r.value) != 0 || !AsText(message).empty()) ++failures;
+        good += r.hr == S_OK && AsLong(r.value) == 0 && AsText(message).empty();
       }
     });
   }
   for (auto& t : threads) t.join();
-  ::SetEnvironmentVariableW(L"FAKE_MOF_BARRIER", nullptr);
-  ::SetEnvironmentVariableW(L"FAKE_MOF_OWN", nullptr);
-  EXPECT_EQ(calls.load(), kThreads * kRounds);
-  EXPECT_EQ(failures.load(), 0) << "calls that found another call's text in their file, or no file";
-  EXPECT_FALSE(TempFilesLeft());
+  EXPECT_EQ(good.load(), kThreads * kRounds) << "calls that found another call's text in their file, or no file";
 }
 
 }  // namespace
