@@ -1,7 +1,6 @@
-' TalvaneAgent.SnmpEvents: the built-in receiver against net-snmp's snmptrap
-' and snmpinform (send_traps.sh, started through "start /unix"), each trap
-' with its exact fields and value texts; then without the receiver, without
-' and with the trap service's key (whose API Wine lacks: no trap arrives).
+' TalvaneAgent.SnmpEvents: the built-in receiver against net-snmp's tools
+' (send_traps.sh, started through "start /unix"); then without the receiver,
+' without and with the trap service's key (whose API Wine lacks).
 Option Explicit
 Const KEY = "HKLM\SOFTWARE\Talvane\Vigilor\4.0\Talvanemc\SnmpTrapReceiver"
 Const SVC = "HKLM\SYSTEM\CurrentControlSet\Services\SNMPTrap"
@@ -26,23 +25,17 @@ sh.Run "cmd /c start /unix /bin/sh " & Replace(Mid(sh.CurrentDirectory, 3), "\",
 
 ' The next delivery as text, acknowledged; a trap the filter took out leaves
 ' an empty batch.
-Function NextTrap()
-  Dim t, vb
+Sub Expect(want, what)
+  Dim t, vb, got
   If waiter.Wait(h, 30000, text) <> 0 Then WScript.Echo "FAIL: no trap within 30 s" : WScript.Quit 1
-  NextTrap = "<filtered out>"
+  got = "<filtered out>"
   If events.Count > 0 Then
     Set t = events.Item(1)
-    NextTrap = t.Community & " " & t.Identification & " " & t.AgentAddress & " " & t.TransportAddress & " " & _
+    got = t.Community & " " & t.Identification & " " & t.AgentAddress & " " & t.TransportAddress & " " & _
       t.Generic & " " & t.Specific & " " & t.TimeStamp & vbLf
-    For Each vb In t.SnmpVarbindList
-      NextTrap = NextTrap & vb.ObjectIdentifier & "|" & vb.Encoding & "|" & vb.Value & vbLf
-    Next
+    For Each vb In t.SnmpVarbindList : got = got & vb.ObjectIdentifier & "|" & vb.Encoding & "|" & vb.Value & vbLf : Next
   End If
-  Check events.ResetEvent(text) = 0, "ResetEvent"
-End Function
-Sub Expect(want, what)
-  Dim got : got = NextTrap()
-  Check got = want, what & ":" & vbLf & got
+  Check events.ResetEvent(text) = 0 And got = want, what & ":" & vbLf & got
 End Sub
 
 Const E = ".1.3.6.1.4.1.99"
@@ -64,14 +57,12 @@ sh.Run "reg delete """ & KEY & """ /f", 0, True
 Set a = CreateObject("TalvaneAgent.SnmpEvents")
 Check TypeName(a) = "ISnmpEvents" And a.Event = 0 And a.GetEvent() = 0, "no watcher: Event 0, got " & a.Event
 text = "unchanged"
-Check a.SetFilter("COMMUNITY", "public", text) = -1 And text = "", "no watcher: SetFilter -1 and no text: " & text
-Check a.SetFilter("no such key", "x", text) = -1, "no watcher: any key gives -1"
+Check a.SetFilter("COMMUNITY", "public", text) = -1 And text = "" And a.SetFilter("no such key", "x", text) = -1, _
+  "no watcher: SetFilter gives -1 and no text for any key: " & text
 text = "unchanged"
 Check a.ResetEvent(text) = 0 And text = "", "no watcher: ResetEvent 0 and no text: " & text
 n = 0
-For Each item In a
-  n = n + 1
-Next
+For Each item In a : n = n + 1 : Next
 Check a.Count = 0 And n = 0, "no traps, For Each visits nothing"
 On Error Resume Next
 Set item = a.Item(1)
