@@ -14,7 +14,7 @@
 namespace brisel::test {
 
 // The module runs with the ANSI code page's locale; so do these tests.
-inline const bool kAnsiLocale = [] { return std::setlocale(LC_ALL, ".ACP") != nullptr; }();
+inline const bool kAnsiLocale = std::setlocale(LC_ALL, ".ACP") != nullptr;
 
 // A file with the given bytes, removed at the end of the test.
 class RuleFile {
@@ -23,7 +23,7 @@ class RuleFile {
     wchar_t dir[MAX_PATH];
     ::GetTempPathW(MAX_PATH, dir);
     static LONG counter = 0;
-    path_ = std::wstring(dir) + L"rules_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+    path_ = dir + (L"rules_" + std::to_wstring(::GetCurrentProcessId())) + L"_" +
             std::to_wstring(::InterlockedIncrement(&counter)) + ext;
     UniqueStdFile f(_wfopen(path_.c_str(), L"wb"));
     if (f) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
@@ -37,6 +37,7 @@ class RuleFile {
   std::wstring path_;
 };
 
+// A record's fields in the order of NtEventFilter's Filter arguments; unset fields are empty.
 struct RecordFields {
   const wchar_t *log = L"", *type = L"", *source = L"", *category = L"", *event_id = L"", *user = L"",
                 *computer = L"", *message = L"";
@@ -44,14 +45,8 @@ struct RecordFields {
 
 inline EventRecord MakeRecord(const RecordFields& f) {
   EventRecord r;
-  r.Logfile = f.log;
-  r.Type = f.type;
-  r.SourceName = f.source;
-  r.Category = f.category;
-  r.EventCode = f.event_id;
-  r.UserName = f.user;
-  r.ComputerName = f.computer;
-  r.Message = f.message;
+  r.Logfile = f.log, r.Type = f.type, r.SourceName = f.source, r.Category = f.category;
+  r.EventCode = f.event_id, r.UserName = f.user, r.ComputerName = f.computer, r.Message = f.message;
   return r;
 }
 
