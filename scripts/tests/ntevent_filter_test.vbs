@@ -27,6 +27,7 @@ T "", "", "Security/ERROR/Disk/105/disk", "", True
 T "", "", "System/INFORMATION/Disk/105/disk", "", True
 T "", "", "System/ERROR/Disk/110/disk", "", True
 T "", "", "System/ERROR/Disk/105/cpu", "", True
+T "", "", "System////disk full", "", False   ' an empty value matches every list
 T "", "//disk", "System/ERROR/DISK/105/disk full", "y", True   ' only y or Y switch case on
 T "", "", "System/ERROR/DISK/105/disk full", "yes", False
 

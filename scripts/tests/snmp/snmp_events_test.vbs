@@ -74,6 +74,7 @@ On Error GoTo 0
 
 ' With the trap service's key, read when an object is created.
 sh.RegWrite SVC & "\", ""
+Check a.Event = 0, "a key created later changes nothing"
 Set a = CreateObject("TalvaneAgent.SnmpEvents")
 Set b = CreateObject("TalvaneAgent.SnmpEvents")
 text = "unchanged"
