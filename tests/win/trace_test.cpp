@@ -2,13 +2,14 @@
 // registry helpers the facility reads its settings with.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 
+#include "module/com.h"
 #include "trace/registry.h"
 #include "trace/trace.h"
-#include "module/com.h"
 
 using namespace brisel;
 
@@ -16,190 +17,136 @@ namespace {
 
 constexpr const char* kLevelKey = "SOFTWARE\\Talvane\\Vigilor\\4.0\\Talvanemc\\Tracing";
 constexpr const char* kGenericKey = "SOFTWARE\\Talvane\\Generic\\Tracing";
+constexpr const char* kTestKey = "SOFTWARE\\BriselRegTest";
 
 std::string ReadAll(const std::string& path) {
-  std::string text;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
+  std::ostringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
 }
 
-bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void CreateKey(const char* path) {
-  UniqueRegKey k;
-  ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr, k.Put(), nullptr);
+void SetValue(const char* path, const char* name, DWORD type, const std::string& data) {
+  ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, name, type, data.data(), static_cast<DWORD>(data.size())), 0);
+}
+std::string Dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+std::string Read(const char* path, const char* name, DWORD* type = nullptr) {
+  char data[64] = {};
+  DWORD size = sizeof data;
+  LSTATUS rc = ::RegGetValueA(HKEY_LOCAL_MACHINE, path, name, RRF_RT_ANY | RRF_NOEXPAND, type, data, &size);
+  return rc == ERROR_SUCCESS ? std::string(data, size) : "<missing>";
 }
 
-void SetDword(const char* path, const char* name, DWORD value) {
-  CreateKey(path);
-  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, name, REG_DWORD, &value, sizeof value);
-}
-
-bool ReadDword(const char* path, const char* name, DWORD* value) {
-  DWORD size = sizeof *value;
-  return ::RegGetValueA(HKEY_LOCAL_MACHINE, path, name, RRF_RT_REG_DWORD, nullptr, value, &size) == ERROR_SUCCESS;
-}
-
-std::string Temp() {
-  char buf[MAX_PATH];
-  DWORD n = ::GetEnvironmentVariableA("temp", buf, MAX_PATH);
-  return std::string(buf, n);
-}
-
-std::string Computer() {
-  char buf[64];
-  DWORD n = sizeof buf;
-  ::GetComputerNameA(buf, &n);
-  return std::string(buf, n);
+std::string DefaultDir() {
+  char temp[MAX_PATH], computer[64];
+  DWORD n = sizeof computer;
+  ::GetComputerNameA(computer, &n);
+  return std::string(temp, ::GetEnvironmentVariableA("temp", temp, MAX_PATH)) + "\\Talvane_debug\\" + computer;
 }
 
 // Each test starts as a fresh process would, without the generic configuration.
 class Trace : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGenericKey);
-    CreateKey(kLevelKey);
-    trace::ResetState();
+    TearDown();
+    UniqueRegKey k;
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kLevelKey, 0, nullptr, 0, KEY_WRITE, nullptr, k.Put(), nullptr);
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, "TraceMOtrace test");
   }
   void TearDown() override {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGenericKey);
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
     trace::ResetState();
   }
 };
 
 TEST_F(Trace, FirstWorkerWritesDefaultLevelAndTracesToTempDirectory) {
-  ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, "TraceMOtrace test first");
-  trace::StartWorker("Trace Test First");
-  DWORD stored = 0;
-  ASSERT_TRUE(ReadDword(kLevelKey, "TraceMOtrace test first", &stored));
-  EXPECT_EQ(stored, 16u);
+  trace::StartWorker("Trace Test");
+  EXPECT_EQ(Read(kLevelKey, "TraceMOtrace test"), Dword(16));
   EXPECT_EQ(tvDebugLevel.load(), 1);
-  std::string expected = Temp() + "\\Talvane_debug\\" + Computer() + "\\mo.log";
-  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), expected.c_str()), 0) << trace::CurrentFile();
-
+  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), (DefaultDir() + "\\mo.log").c_str()), 0) << trace::CurrentFile();
   std::string marker = "marker " + std::to_string(::GetTickCount()) + " ";
   tvDebugPrint(1, "%s%d\n", marker.c_str(), 7);
   tvDebugPrint(2, "%sabove the level\n", marker.c_str());
+  tvDebugPrint(1, "literal 100 percent\n", 12345, "ignored");  // without a "%" the format is the text
   std::string text = ReadAll(trace::CurrentFile());
-  std::smatch m;
   // Text-mode file: the runtime writes line ends as CR LF.
-  std::regex line("\\d+ Trace Test First\\[\\d+\\] : " + marker + "7\r\n");
-  EXPECT_TRUE(std::regex_search(text, m, line)) << text.substr(text.size() > 300 ? text.size() - 300 : 0);
-  EXPECT_EQ(text.find(marker + "above"), std::string::npos);
+  std::regex line("\\d+ Trace Test\\[\\d+\\] : " + marker + "7\r\n\\d+ Trace Test\\[\\d+\\] : literal 100 percent\r\n");
+  EXPECT_TRUE(std::regex_search(text, line)) << text.substr(text.size() > 300 ? text.size() - 300 : 0);
 }
 
-TEST_F(Trace, StoredLevelsMapAsConfigured) {
-  const struct {
-    DWORD stored;
-    int level;
-  } cases[] = {{17, 2}, {5, 5}, {16, 1}, {0x10000011, 0x10000002}};
-  for (const auto& c : cases) {
-    SetDword(kLevelKey, "TraceMOtrace test levels", c.stored);
-    tvDebugLevel = 3;
-    tvDebugSetName("Trace Test Levels");
-    EXPECT_EQ(tvDebugLevel.load(), c.level) << c.stored;
-  }
-  SetDword(kLevelKey, "TraceMOtrace test levels", 0);
-  tvDebugLevel = 3;
-  tvDebugSetName("Trace Test Levels");
-  EXPECT_EQ(tvDebugLevel.load(), 3) << "0 leaves the level as it was";
-  EXPECT_EQ(trace::ProgramName(), "Trace Test Levels") << "the first name stays the program name";
-  tvDebugSetName("Another");
-  EXPECT_EQ(trace::ProgramName(), "Trace Test Levels");
-}
-
-TEST_F(Trace, ALevelOfAnotherTypeCountsAs16AndIsNeverOverwritten) {
-  const char* name = "TraceMOtrace test typed";
+TEST_F(Trace, StoredLevelsMapAsConfiguredAndOtherTypesCountAs16) {
   const struct {
     DWORD type;
     std::string data;
-  } cases[] = {{REG_SZ, std::string("5", 2)},
-               {REG_EXPAND_SZ, std::string("17", 3)},
-               {REG_BINARY, std::string("\x05\0\0\0", 4)},
-               {REG_QWORD, std::string("\x05\0\0\0\0\0\0\0", 8)}};
+    int level;
+  } cases[] = {{REG_DWORD, Dword(17), 2},
+               {REG_DWORD, Dword(5), 5},
+               {REG_DWORD, Dword(16), 1},
+               {REG_DWORD, Dword(0x10000011), 0x10000002},
+               {REG_DWORD, Dword(0), 3},  // leaves the level as it was
+               // Another type is 16 for this run, and the administrator's value stays.
+               {REG_SZ, std::string("5", 2), 1},
+               {REG_EXPAND_SZ, std::string("17", 3), 1},
+               {REG_BINARY, Dword(5), 1},
+               {REG_QWORD, Dword(5) + Dword(0), 1}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.type);
-    ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, name, c.type, c.data.data(),
-                                static_cast<DWORD>(c.data.size())),
-              ERROR_SUCCESS);
+    SetValue(kLevelKey, "TraceMOtrace test", c.type, c.data);
     tvDebugLevel = 3;
-    tvDebugSetName("Trace Test Typed");
-    EXPECT_EQ(tvDebugLevel.load(), 1) << "16 for this run";
+    tvDebugSetName("Trace Test");
+    EXPECT_EQ(tvDebugLevel.load(), c.level) << c.type << " " << c.level;
     DWORD type = 0;
-    char data[16] = {};
-    DWORD size = sizeof data;
-    ASSERT_EQ(::RegGetValueA(HKEY_LOCAL_MACHINE, kLevelKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(type, c.type) << "the administrator's value stays";
-    EXPECT_EQ(std::string(data, size), c.data);
+    EXPECT_EQ(Read(kLevelKey, "TraceMOtrace test", &type), c.data);
+    EXPECT_EQ(type, c.type);
   }
-  ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kLevelKey, name);
+  tvDebugSetName("Another");
+  EXPECT_EQ(trace::ProgramName(), "Trace Test") << "the first name stays the program name";
 }
 
-TEST_F(Trace, FileNameWithBackslashBecomesPerProcessFile) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "sub\\mo.log", 0);
-  std::string expected = "\\tv" + std::to_string(::GetCurrentProcessId()) + ".log";
+TEST_F(Trace, FilePlacement) {
+  std::string base = DefaultDir() + "\\cfg";
+  const struct {
+    int mode;
+    const char* name;
+    DWORD max_size;  // generic settings; 0: not set
+    bool path;
+    std::string file;
+  } cases[] = {
+      {2, "sub\\mo.log", 0, false, DefaultDir() + "\\tv" + std::to_string(::GetCurrentProcessId()) + ".log"},
+      {4, "mo.log", 0, false, ""},  // an invalid mode changes nothing
+      {2, "mo.log", 200, false, DefaultDir() + "\\mo.log"},  // only both generic values together count
+      {2, "roll.log", 200, true, base + "\\" + DefaultDir().substr(DefaultDir().find_last_of('\\') + 1) + "\\roll.log"},
+  };
+  for (const auto& c : cases) {
+    TearDown();
+    if (c.max_size) SetValue(kGenericKey, "TraceLogMaxSize", REG_DWORD, Dword(c.max_size));
+    if (c.path) SetValue(kGenericKey, "TraceLogPath", REG_SZ, base);
+    tvDebugInit("talvanemo");
+    tvDebugSet(c.mode, c.name, 0);
+    EXPECT_EQ(trace::CurrentFile(), c.file);
+  }
+  // The last one rolls over to a backup beyond its maximum size.
   std::string file = trace::CurrentFile();
-  ASSERT_GE(file.size(), expected.size());
-  EXPECT_EQ(file.substr(file.size() - expected.size()), expected);
-}
-
-TEST_F(Trace, InvalidModeChangesNothing) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(4, "mo.log", 0);
-  EXPECT_EQ(trace::CurrentFile(), "");
-}
-
-TEST_F(Trace, ConfiguredDirectoryAndRolloverToBackup) {
-  std::string base = Temp() + "\\brisel_trace_cfg";
-  SetDword(kGenericKey, "TraceLogMaxSize", 200);
-  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGenericKey, "TraceLogPath", REG_SZ, base.c_str(),
-                    static_cast<DWORD>(base.size() + 1));
-  std::string dir = base + "\\" + Computer();
-  std::string file = dir + "\\roll.log";
   std::remove(file.c_str());
   std::remove((file + ".BKUP").c_str());
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "roll.log", 0);
   tvDebugLevel = 1;
-  ASSERT_EQ(trace::CurrentFile(), file);
   for (int i = 0; i < 10; ++i) tvDebugPrint(1, "line %02d of the rollover test, long enough to grow\n", i);
-  ASSERT_TRUE(Exists(file + ".BKUP"));
-  std::string backup = ReadAll(file + ".BKUP");
-  std::string current = ReadAll(file);
+  std::string backup = ReadAll(file + ".BKUP"), current = ReadAll(file);
   EXPECT_GT(backup.size(), 200u);
   EXPECT_LT(current.size(), backup.size());
   EXPECT_NE(current.find("line 09"), std::string::npos);
   EXPECT_EQ(current.find("line 00"), std::string::npos);
 }
 
-TEST_F(Trace, OnlyBothGenericValuesTogetherCount) {
-  SetDword(kGenericKey, "TraceLogMaxSize", 200);  // no path: neither value is used
+TEST_F(Trace, LongMessagesKeepTheirLineEndAndRotationWritesAHeader) {
   tvDebugInit("talvanemo");
-  tvDebugSet(2, "mo.log", 0);
-  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), (Temp() + "\\Talvane_debug\\" + Computer() + "\\mo.log").c_str()),
-            0);
-}
-
-TEST_F(Trace, LiteralFormatsAndLongMessages) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "literal.log", 0);
-  tvDebugLevel = 1;
+  tvDebugSet(2, "rotated.log", 1);
   std::string file = trace::CurrentFile();
-  std::remove(file.c_str());
-  tvDebugPrint(1, "no conversions here\n", 12345, "ignored");
-  EXPECT_NE(ReadAll(file).find(" : no conversions here\r\n"), std::string::npos);
-
+  std::regex header("\\+{6}  " + std::to_string(::GetCurrentProcessId()) +
+                    "  [A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\\d \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n");
+  EXPECT_TRUE(std::regex_match(ReadAll(file), header)) << ReadAll(file);
   // A message cut at the bound keeps its final line end, so the next line
   // (from any process sharing the file) starts a line of its own.
-  const std::string y(trace::kMaxMessage * 2, 'y');
-  const std::string y_line = y + "\n";
+  const std::string y(trace::kMaxMessage * 2, 'y'), y_line = y + "\n", exact(trace::kMaxMessage - 1, 'y');
   const std::string kept = std::string(trace::kMaxMessage - 1, 'y') + "\r\n";
   const struct {
     const char* format;
@@ -210,19 +157,18 @@ TEST_F(Trace, LiteralFormatsAndLongMessages) {
       {"%s", y_line.c_str(), kept},
       {y_line.c_str(), nullptr, kept},
       {"%s", y.c_str(), std::string(trace::kMaxMessage, 'y')},  // no line end to keep
+      {"%s\n", exact.c_str(), kept},  // just fits
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
+  tvDebugLevel = 1;
+  for (const auto& c : cases) {
     std::remove(file.c_str());
-    tvDebugPrint(1, cases[i].format, cases[i].arg);
+    tvDebugPrint(1, c.format, c.arg);
     tvDebugPrint(1, "next\n");
     std::string text = ReadAll(file);
-    size_t run = text.find("yyyy");
-    ASSERT_NE(run, std::string::npos) << i;
-    size_t next_prefix = text.find_first_not_of("y\r\n", run);  // the time stamp's first digit
-    ASSERT_NE(next_prefix, std::string::npos) << i;
-    EXPECT_TRUE(text.substr(run, next_prefix - run) == cases[i].written)
-        << i << ": " << next_prefix - run << " bytes, ending " << text.substr(next_prefix - 3, 8);
-    EXPECT_NE(text.find(" : next\r\n", next_prefix), std::string::npos) << i;
+    size_t run = text.find("yyyy"), next = text.find_first_not_of("y\r\n", run);  // the time stamp's first digit
+    ASSERT_NE(next, std::string::npos) << &c - cases;
+    EXPECT_TRUE(text.substr(run, next - run) == c.written) << &c - cases << ": " << next - run << " bytes";
+    EXPECT_NE(text.find(" : next\r\n", next), std::string::npos) << &c - cases;
   }
 }
 
@@ -247,60 +193,30 @@ TEST(TraceTime, SecondsAndCalendarLinesPast2038) {
   EXPECT_GT(trace::UnixNow(), 1700000000);
 }
 
-TEST_F(Trace, RotationStartsTheFileWithAHeaderLine) {
-  tvDebugInit("talvanemo");
-  tvDebugSet(2, "rotated.log", 1);
-  std::string text = ReadAll(trace::CurrentFile());
-  std::regex header("\\+{6}  " + std::to_string(::GetCurrentProcessId()) +
-                    "  [A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\\d \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n");
-  EXPECT_TRUE(std::regex_match(text, header)) << text;
-}
-
-TEST(TraceRegistry, ExpandedStringsReadAsStringsWithTheirLength) {
-  CreateKey("SOFTWARE\\BriselRegTest");
-  const char raw[] = "%SystemRoot%\\x";
-  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest", "Exp", REG_EXPAND_SZ, raw, sizeof raw);
+TEST_F(Trace, RegistryHelpersReadExpandedAndWriteOnlyExistingKeys) {
+  SetValue(kTestKey, "Exp", REG_EXPAND_SZ, std::string("%SystemRoot%\\x", 15));
+  SetValue(kTestKey, "Kept", REG_DWORD, Dword(7));
   int type = -5;
   std::vector<BYTE> data;
   DWORD size = 0;
   ASSERT_TRUE(tvRegReadValue("BriselRegTest", "Exp", &type, &data, &size));
-  EXPECT_EQ(type, kRegString);
   std::string text(reinterpret_cast<const char*>(data.data()));
+  EXPECT_EQ(type, kRegString);
   EXPECT_EQ(text.find('%'), std::string::npos) << text;
   EXPECT_EQ(size, text.size());
   EXPECT_FALSE(tvRegReadValue("BriselRegTest", "Missing", &type, &data, &size));
-
   std::vector<RegValueRecord> records(2);
-  records[0].name = "Exp";
-  records[1].name = "Missing";
+  records[0].name = "Exp", records[1].name = "Missing";
   tvRegReadValues("BriselRegTest", &records);
-  EXPECT_TRUE(records[0].found);
-  EXPECT_FALSE(records[1].found);
-  EXPECT_TRUE(records[1].data.empty());
-  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest");
-}
-
-TEST(TraceRegistry, WritesRespectOverwriteAndNeverCreateKeys) {
-  CreateKey("SOFTWARE\\BriselRegTest");
-  SetDword("SOFTWARE\\BriselRegTest", "Kept", 7);
-  std::vector<RegValueRecord> records(1);
-  records[0].write = true;
-  records[0].name = "Kept";
-  records[0].type = kRegNumber;
-  records[0].data = {9, 0, 0, 0};
-  records[0].size = 4;
-  EXPECT_TRUE(tvRegWriteValues("BriselRegTest", &records, false));
-  DWORD v = 0;
-  ASSERT_TRUE(ReadDword("SOFTWARE\\BriselRegTest", "Kept", &v));
-  EXPECT_EQ(v, 7u);
-  EXPECT_TRUE(tvRegWriteValues("BriselRegTest", &records, true));
-  ASSERT_TRUE(ReadDword("SOFTWARE\\BriselRegTest", "Kept", &v));
-  EXPECT_EQ(v, 9u);
-  EXPECT_FALSE(tvRegWriteValues("BriselRegTest\\NotThere", &records, true));
-  UniqueRegKey k;
-  EXPECT_NE(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest\\NotThere", 0, KEY_READ, k.Put()),
-            ERROR_SUCCESS);
-  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\BriselRegTest");
+  EXPECT_TRUE(records[0].found && !records[1].found && records[1].data.empty());
+  std::vector<RegValueRecord> write(1);
+  write[0].write = true, write[0].name = "Kept", write[0].type = kRegNumber, write[0].data = {9, 0, 0, 0}, write[0].size = 4;
+  for (bool overwrite : {false, true}) {
+    EXPECT_TRUE(tvRegWriteValues("BriselRegTest", &write, overwrite));
+    EXPECT_EQ(Read(kTestKey, "Kept"), Dword(overwrite ? 9 : 7));
+  }
+  EXPECT_FALSE(tvRegWriteValues("BriselRegTest\\NotThere", &write, true));
+  EXPECT_EQ(Read("SOFTWARE\\BriselRegTest\\NotThere", nullptr), "<missing>") << "no key is created";
 }
 
 }  // namespace
