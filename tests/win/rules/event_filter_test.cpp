@@ -73,11 +73,8 @@ TEST(FilterSettings, KeysAndValues) {
 TEST(FilterSettings, HelpReplacesOrDropsTheRuleSet) {
   RegexEventFilter f;
   std::wstring errors, install;
-  auto rules = [&f] {
-    CNtEventRules* held = nullptr;
-    f.WithRules([&](CNtEventRules* r) { held = r; });
-    return held;
-  };
+  const CNtEventRules* held = nullptr;
+  auto rules = [&] { return f.WithRules([&](CNtEventRules* r) { held = r; }), held; };
   f.SetFilterRX(L"SOURCES", L"x", &errors);
   EXPECT_NE(rules(), nullptr);
   EXPECT_EQ(f.SetFilter(L"HELP", L"no"), 0);
@@ -86,10 +83,7 @@ TEST(FilterSettings, HelpReplacesOrDropsTheRuleSet) {
   bool readable = ReadMachineString(L"SOFTWARE\\Talvane\\Vigilor", L"InstallPath", 260, &install);
   EXPECT_EQ(f.SetFilter(L"HELP", L"TRUE"), 0);
   ASSERT_EQ(rules() != nullptr, readable) << "without an install path nothing changes";
-  if (readable) {
-    EXPECT_EQ(rules()->Path(), install + L"\\bin\\rule.xml");
-    EXPECT_FALSE(rules()->Loaded || !rules()->IncludeRules.empty()) << "the help file is only named";
-  }
+  EXPECT_TRUE(!readable || (held->Path() == install + L"\\bin\\rule.xml" && !held->Loaded && held->IncludeRules.empty()));
 }
 
 TEST(Filter, Verdicts) {
@@ -173,7 +167,6 @@ TEST(SetFilterFile, ResultCodesAndTheRulesTheyLeave) {
     RuleFile mark_only(mark);
     ASSERT_EQ(f.SetFilterFile(L"INCLUDE", lines.Path(), &errors), 0);
     EXPECT_EQ(f.SetFilterFile(L"INCLUDE", mark_only.Path(), &errors), -1) << "a mark alone is neither format";
-    f.WithRules([&](CNtEventRules* r) { EXPECT_EQ(r, nullptr); });
   }
   RuleFile blocks("EVENTSTART\nLOG: ^System$\nEVENTEND\n");
   ASSERT_EQ(f.SetFilterFile(L"INCLUDE", blocks.Path(), &errors), 0);
