@@ -61,51 +61,39 @@ TEST(RuleSet, MatchFieldModes) {
   EXPECT_TRUE(rules.MatchField(L"rx", L"^nothing$", L"disk")) << "another mode matches everything";
 }
 
-TEST(Rule, EachPatternTestsItsOwnFieldAndFieldsAreJoinedByAnd) {
-  const wchar_t* values[kPatternFields] = {L"cat", L"42", L"ERROR", L"Application", L"message", L"src", L"host", L"user"};
-  EventRecord all = MakeRecord({values[3], values[2], values[5], values[0], values[1], values[7], values[6], values[4]});
-  CEventRuleFilter both;
-  for (size_t i = 0; i < kPatternFields; ++i) {
-    CEventRuleFilter rule;
-    for (CEventRuleFilter* r : {&rule, &both})
-      const_cast<std::wstring&>(PatternAt(r->IncludePatterns, i)) = std::wstring(L"^") + values[i] + L"$";
-    rule.ExcludePatterns = rule.IncludePatterns;
-    EventRecord record = all;
-    EXPECT_FALSE(rule.FilterNTEventRX(record, kRuleInclude)) << i;
-    EXPECT_TRUE(rule.FilterNTEventRX(record, kRuleExclude)) << i;
-    const_cast<std::wstring&>(RecordFieldAt(record, i)) = L"other";
-    EXPECT_TRUE(rule.FilterNTEventRX(record, kRuleInclude)) << i;
-    EXPECT_FALSE(rule.FilterNTEventRX(record, kRuleExclude)) << i;
-    EXPECT_TRUE(both.FilterNTEventRX(record, kRuleInclude)) << i;
-  }
-  EXPECT_FALSE(both.FilterNTEventRX(all, kRuleInclude));
-  EXPECT_FALSE(both.FilterNTEventRX(all, 5)) << "an unknown kind selects nothing";
-  EXPECT_FALSE(CEventRuleFilter().FilterNTEventRX(all, kRuleInclude));
-  EXPECT_TRUE(CEventRuleFilter().FilterNTEventRX(all, kRuleExclude));
-}
-
+// Rule sets from line files, with and without the compiled-item cache.
 TEST(RuleSet, IncludeRulesAreAlternativesAndAnExclusionWins) {
+  const struct { const char *include, *exclude; test::RecordFields record; bool dropped; } rows[] = {
+      {"", "", {.log = L"System"}, false}, {"LOG: Application", "", {.log = L"System"}, true},
+      {"LOG: Application", "", {.type = L"ERROR"}, false},  // an empty value satisfies an include pattern
+      {"EVENTSTART\nLOG: Application\nEVENTEND\nEVENTSTART\nLOG: System\nEVENTEND", "", {.log = L"System"}, false},
+      {"LOG: System", "TYPE: information", {.log = L"System", .type = L"INFORMATION"}, true},
+      {"LOG: System", "TYPE: information", {.log = L"System", .type = L"ERROR"}, false},
+      {"LOG: System", "TYPE: information\nCASESENSITIVE: Y", {.log = L"System", .type = L"INFORMATION"}, false}};
+  const wchar_t* values[kPatternFields] = {L"cat", L"42", L"ERROR", L"Application", L"message", L"src", L"host", L"user"};
+  const char* keys[kPatternFields] = {"CATEGORY", "EVENTID", "TYPE", "LOG", "DESCRIPTION", "SOURCE", "COMPUTER", "USER"};
+  const EventRecord all = MakeRecord({values[3], values[2], values[5], values[0], values[1], values[7], values[6], values[4]});
+  std::string every;  // one rule testing every field: the fields are joined by AND
+  for (size_t i = 0; i < kPatternFields; ++i) every += keys[i] + (": ^" + Narrow(values[i])) + "$\n";
   for (bool cached : {true, false}) {
-    CNtEventRules rules;
-    rules.SetCompiledCache(cached);
-    EventRecord system = MakeRecord({.log = L"System", .type = L"ERROR"});
-    EXPECT_FALSE(rules.FilterNTEvent(system)) << "without rules every record passes";
-    CEventRuleFilter rule;
-    rule.IncludePatterns.Log = L"Application";
-    rules.AddRule(rule, kRuleInclude);
-    EXPECT_TRUE(rules.FilterNTEvent(system));
-    EXPECT_FALSE(rules.FilterNTEvent(MakeRecord({.type = L"ERROR"}))) << "an empty value satisfies an include pattern";
-    rule.IncludePatterns.Log = L"System";
-    rules.AddRule(rule, kRuleInclude);
-    EXPECT_FALSE(rules.FilterNTEvent(system));
-    rule.ExcludePatterns.Type = L"information";
-    rules.AddRule(rule, kRuleExclude);
-    rules.AddRule(rule, 7);
-    EXPECT_EQ(rules.ExcludeRules.size(), 1u) << "an unknown kind adds nothing";
-    EXPECT_TRUE(rules.FilterNTEvent(MakeRecord({.log = L"System", .type = L"INFORMATION"})));
-    rules.ExcludeRules[0].CaseSensitive = true;
-    EXPECT_FALSE(rules.FilterNTEvent(MakeRecord({.log = L"System", .type = L"INFORMATION"}))) << "a changed rule";
-    EXPECT_FALSE(rules.FilterNTEvent(system));
+    auto verdict = [&](const std::string& include, const std::string& exclude, const EventRecord& record) {
+      RuleFile include_file(include), exclude_file(exclude);
+      CNtEventRules rules;
+      rules.SetCompiledCache(cached);
+      if (!include.empty()) rules.LoadRuleLines(L"INCLUDE", include_file.Path(), nullptr);
+      if (!exclude.empty()) rules.LoadRuleLines(L"EXCLUDE", exclude_file.Path(), nullptr);
+      return rules.FilterNTEvent(record);
+    };
+    for (const auto& row : rows)
+      EXPECT_EQ(verdict(row.include, row.exclude, MakeRecord(row.record)), row.dropped) << row.include << " / " << row.exclude;
+    EXPECT_FALSE(verdict(every, "", all));
+    for (size_t i = 0; i < kPatternFields; ++i) {
+      std::string rule = keys[i] + (": ^" + Narrow(values[i])) + "$";
+      EventRecord other = all;
+      const_cast<std::wstring&>(RecordFieldAt(other, i)) = L"other";
+      EXPECT_TRUE(!verdict(rule, "", all) && verdict(rule, "", other) && verdict(every, "", other)) << keys[i] << cached;
+      EXPECT_TRUE(verdict("", rule, all) && !verdict("", rule, other)) << keys[i] << cached;
+    }
   }
 }
 
