@@ -155,6 +155,7 @@ BOOL WINAPI SimTrapService::GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetwor
           case ASN_IPADDRESS:
           case ASN_BITS:
           case ASN_OPAQUE:
+          case ASN_SEQUENCE:
             vb.value.asnValue.string = AllocOctets(b.octets);
             break;
           case ASN_OBJECTIDENTIFIER:

@@ -15,26 +15,10 @@ using namespace brisel::test;
 
 namespace {
 
-bool SetServiceKey(bool present) {
-  UniqueRegKey key;
-  if (present)
-    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                             nullptr, key.Put(), nullptr) == ERROR_SUCCESS;
-  LONG rc = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey);
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
-}
-
 SimTrap TrapFrom(const char* community, LONG specific = 1) {
   SimTrap t;
-  t.enterprise = {1, 3, 6, 1, 4, 1, 9};
   t.community = community;
   t.specific = specific;
-  t.time_stamp = 4711;
-  SimBinding b = Binding({1, 3, 6, 1, 2, 1, 1, 5, 0}, ASN_OCTETSTRING);
-  b.octets = {'h', 'o', 's', 't'};
-  SimBinding c = Binding({1, 3, 6, 1, 2, 1, 2, 2, 1, 10, 1}, ASN_COUNTER64);
-  c.counter64 = 1ull << 63;
-  t.bindings = {b, c};
   return t;
 }
 
@@ -51,7 +35,6 @@ Dispatch NewSnmpEvents() {
 long SetFilter(const Dispatch& d, const wchar_t* name, const wchar_t* value) {
   Variant error_text;
   CallResult r = d.Call(L"SetFilter", {name, value, Arg::Out(&error_text)});
-  EXPECT_EQ(r.hr, S_OK);
   EXPECT_EQ(AsText(error_text), L"");
   return AsLong(r.value);
 }
@@ -74,25 +57,19 @@ class SnmpEventsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(com_.Result()));
-    ASSERT_TRUE(SetServiceKey(true));
+    UniqueRegKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, key.Put(), nullptr),
+              ERROR_SUCCESS);
     sim_.Clear();
     sim_.FailListen(0);
     TrapDispatcher::Instance()->SetAckIntervals(50, 50);
   }
-  void TearDown() override { SetServiceKey(false); }
+  void TearDown() override { ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey); }
 
   ComScope com_;
   SimTrapService& sim_ = SimTrapService::Get();
 };
-
-TEST_F(SnmpEventsTest, TheTrapServiceIsLookedForAtCreation) {
-  ASSERT_TRUE(SetServiceKey(false));
-  Dispatch d = NewSnmpEvents();
-  EXPECT_EQ(SetFilter(d, L"COMMUNITY", L"public"), -1);
-  ASSERT_TRUE(SetServiceKey(true));
-  EXPECT_EQ(d.Long(L"Event"), 0) << "a key created later changes nothing";
-  EXPECT_NE(NewSnmpEvents().Long(L"Event"), 0);
-}
 
 TEST_F(SnmpEventsTest, ConcurrentFirstReadsStartOneWorker) {
   std::vector<std::thread> threads;
@@ -116,41 +93,6 @@ TEST_F(SnmpEventsTest, ConcurrentFirstReadsStartOneWorker) {
   ASSERT_TRUE(Signalled(h));
   ResetEvent(d);
   EXPECT_EQ(sim_.listen_calls.load(), 1);
-}
-
-TEST_F(SnmpEventsTest, ATrapAsAScriptReadsIt) {
-  Dispatch d = NewSnmpEvents();
-  long h = d.Long(L"Event");
-  EXPECT_EQ(d.Long(L"Count"), 0) << "nothing before the first trap";
-  sim_.Queue(TrapFrom("public", 33));
-  ASSERT_TRUE(Signalled(h));
-  ASSERT_EQ(d.Long(L"Count"), 1);
-  Dispatch e = Dispatch::From(d.Get(L"Item", {1L}).value);
-  EXPECT_EQ(e.Text(L"AgentAddress"), L"10.0.0.1");
-  EXPECT_EQ(e.Text(L"TransportAddress"), L"192.168.1.5");
-  EXPECT_EQ(e.Text(L"Community"), L"public");
-  EXPECT_EQ(e.Text(L"Identification"), L".1.3.6.1.4.1.9");
-  EXPECT_EQ(e.Long(L"TimeStamp"), 4711);
-  EXPECT_EQ(e.Long(L"Generic"), 6);
-  EXPECT_EQ(e.Long(L"Specific"), 33);
-  Dispatch list = e.Object(L"SnmpVarbindList");
-  std::vector<Dispatch> bindings;
-  ASSERT_EQ(list.Enumerate(&bindings), S_OK);
-  ASSERT_EQ(bindings.size(), 2u);
-  EXPECT_EQ(bindings[0].Text(L"ObjectIdentifier"), L".1.3.6.1.2.1.1.5.0");
-  EXPECT_EQ(bindings[0].Text(L"Encoding"), L"OCTET STRING");
-  EXPECT_EQ(bindings[0].Text(L"Value"), L"host");
-  EXPECT_EQ(bindings[1].Text(L"Value"), L"9223372036854775808");
-  EXPECT_EQ(list.Get(L"Item", {0L}).hr, E_INVALIDARG);
-  EXPECT_EQ(list.Get(L"Item", {3L}).hr, E_FAIL);
-  std::vector<Dispatch> events;
-  ASSERT_EQ(d.Enumerate(&events), S_OK);
-  EXPECT_EQ(events.size(), 1u);
-  EXPECT_EQ(d.Get(L"Item", {0L}).hr, E_INVALIDARG);
-  EXPECT_EQ(d.Get(L"Item", {2L}).hr, E_FAIL);
-  ResetEvent(d);
-  EXPECT_FALSE(Signalled(h, 0));
-  EXPECT_EQ(d.Long(L"Count"), 1) << "the trap stays until the next one";
 }
 
 TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsEachSeeEveryTrapThroughTheirOwnFilter) {
