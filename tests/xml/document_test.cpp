@@ -1,8 +1,6 @@
-// Document-level behaviour: settings, the steps around the content, the rule-file
-// settings, callbacks and the nesting bound.
+// Whole documents: every failure with its text and place, well-formed documents in each
+// encoding and option set with the tree they give, and every truncation of a rich one.
 #include <gtest/gtest.h>
-
-#include <chrono>
 
 #include "tests/xml/xml_messages.h"
 #include "tests/xml/xml_test_util.h"
@@ -11,195 +9,106 @@ namespace {
 
 using namespace xmltest;
 
-TEST(DocumentSettings, Defaults) {
-    XmlDocument doc;
-    EXPECT_EQ(doc.Options(), 0x10u);
-    EXPECT_EQ(doc.FormatOptions(), 0x80u);
-    uint32_t a = 9, b = 9, c = 9;
-    doc.GetNumbers(a, b, c);
-    EXPECT_EQ(a + b + c, 0u);
-    EXPECT_EQ(doc.Separator(), u'.');
-    EXPECT_EQ(doc.CodePage(), 65001u);
-    EXPECT_TRUE(doc.Standalone());
-    EXPECT_EQ(doc.Entities().size(), 5u);
-    ASSERT_NE(doc.Root(), nullptr);
-    EXPECT_EQ(doc.Root()->Type(), XmlType::ProcessingInstruction);
-    EXPECT_FALSE(doc.HasError());
-}
-
-TEST(DocumentSettings, SettersReturnTheFormerWord) {
-    XmlDocument doc;
-    EXPECT_EQ(doc.SetOptions(0x1A), 0x10u);
-    EXPECT_EQ(doc.SetOptions(0x01), 0x1Au);
-    EXPECT_EQ(doc.SetFormatOptions(0x04), 0x80u);
-    EXPECT_EQ(doc.Encoding(), u"UTF-16");
-    EXPECT_EQ(doc.SetFormatOptions(0x80), 0x04u);
-    EXPECT_FALSE(doc.SetSeparator(0));
-    EXPECT_EQ(doc.Separator(), u'.');
-    EXPECT_TRUE(doc.SetSeparator(u'/'));
-    EXPECT_EQ(doc.Separator(), u'/');
-}
-
-TEST(DocumentSettings, RuleFileSettings) {
-    XmlDocument doc;
-    doc.ApplyRuleFileSettings();
-    EXPECT_EQ(doc.Options(), 0x1Au);
-    EXPECT_EQ(doc.FormatOptions(), 0x80u);
-    uint32_t a = 0, b = 9, c = 0;
-    doc.GetNumbers(a, b, c);
-    EXPECT_EQ(a, 1u);
-    EXPECT_EQ(b, 0u);
-    EXPECT_EQ(c, 2u);
-}
-
-TEST(RuleFiles, DocumentWithoutDeclaration) {
-    Result r = ParseRuleFile(u"<RULES>\n  <INCLUDE>\n    <EVENTS>\n      <LOG>Application</LOG>\n"
-                             u"      <EVENTID>^1000$</EVENTID>\n    </EVENTS>\n  </INCLUDE>\n</RULES>\n");
-    ASSERT_TRUE(r.ok) << r.message;
-    const XmlNode& root = r.root();
-    EXPECT_EQ(root.Type(), XmlType::ProcessingInstruction);
-    EXPECT_EQ(*root.FindAttribute(u"version"), u"1.0");
-    EXPECT_EQ(*root.FindAttribute(u"standalone"), u"yes");
-    EXPECT_EQ(r.doc->Version(), u"1.0");
-    EXPECT_TRUE(r.doc->Standalone());
-    ASSERT_EQ(root.ChildCount(), 1u);
-    const XmlNode* events = r.at({0, 0, 0});
-    EXPECT_EQ(events->Name(), u"EVENTS");
-    ASSERT_EQ(events->ChildCount(), 2u);
-    EXPECT_EQ(events->Child(0)->Text(), u"Application");
-    EXPECT_EQ(events->Child(1)->Text(), u"^1000$");
-}
-
-TEST(RuleFiles, DeclaredDocumentAndEntities) {
-    Result r = ParseRuleFile(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
-                             u"<!DOCTYPE rules [<!ENTITY app \"Application\">]>\n"
-                             u"<rules><LOG>&app; &amp; more</LOG></rules>");
-    ASSERT_TRUE(r.ok) << r.message;
-    EXPECT_EQ(r.at({1, 0})->Text(), u"Application & more");
-}
-
-TEST(RuleFiles, ErrorsCarryTagAndLine) {
-    Result r = ParseRuleFile(u"<rules>\n<INCLUDE>\n<LOG>x</log>\n</INCLUDE></rules>");
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.line, 3u);
-    EXPECT_EQ(r.tag, "LOG");
-    EXPECT_EQ(r.message, "Overlapping tags detected. Found \"log\" but needed to find \"LOG\".");
-}
-
-TEST(DocumentErrors, AllWhiteSpace) {
-    EXPECT_EQ(Parse(" \n\t \r\n").message, "Document is all white space (Rule 1).");
-    EXPECT_EQ(ParseBytes(Utf16LE(u"    ", true)).message, "Document is all white space (Rule 1).");
-}
-
-TEST(DocumentErrors, FirstNonSpaceIsNotLessThan) {
-    EXPECT_EQ(Parse("  x<a/>").message, "First non-space character is not '<' (Rule 1).");
-    EXPECT_EQ(ParseBytes(Utf16LE(u"rules", true)).message, "First non-space character is not '<' (Rule 1).");
-}
-
-TEST(DocumentErrors, OnlyOneElementWithOption0x20) {
-    EXPECT_TRUE(Parse("<a/><b/>", 0x10).ok);
-    Result r = Parse("<?xml version='1.0'?><a/>\n<!--x--><b/>", 0x30);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.message, "There can be only one element (Rule 1).");
-    EXPECT_EQ(r.tag, "b");
-    EXPECT_EQ(r.line, 2u);
-    EXPECT_EQ(r.column, 9u);
-    EXPECT_EQ(Parse("<a/><b/>", 0x30).message, "There can be only one element (Rule 1).");
-    EXPECT_TRUE(Parse("<!--x--><a/><?p?>", 0x30).ok);
-}
-
-TEST(DocumentErrors, ErrorIsClearedByTheNextParse) {
-    XmlDocument doc;
-    Bytes bad = Utf8("<a><b></a>");
-    EXPECT_FALSE(doc.Parse(bad.data(), bad.size()));
-    EXPECT_TRUE(doc.HasError());
-    Bytes good = Utf8("<c/>");
-    EXPECT_TRUE(doc.Parse(good.data(), good.size()));
-    EXPECT_FALSE(doc.HasError());
-    EXPECT_EQ(doc.ErrorMessage(), u"");
-    ASSERT_EQ(doc.Root()->ChildCount(), 1u);
-    EXPECT_EQ(doc.Root()->Child(0)->Name(), u"c");
-}
-
-TEST(DocumentErrors, TopLevelTextIsANode) {
-    Result r = Parse("<a/>tail");
-    ASSERT_TRUE(r.ok) << r.message;
-    EXPECT_EQ(r.at({1})->Type(), XmlType::Text);
-    EXPECT_EQ(r.at({1})->Value(), u"tail");
-}
-
-TEST(Callbacks, SeeEachCompletedNodeAndCanAbort) {
-    XmlDocument doc;
-    std::u16string seen;
-    doc.SetCallback([&seen](XmlNode& node) {
-        seen += node.Type() == XmlType::Element ? node.Name() : u"#";
-        return true;
-    });
-    Bytes bytes = Utf8("<a>t<b/><!--c--></a>");
-    ASSERT_TRUE(doc.Parse(bytes.data(), bytes.size()));
-    EXPECT_EQ(seen, u"#b#a");
-
-    doc.SetCallback([](XmlNode& node) { return node.Name() != u"b"; });
-    EXPECT_FALSE(doc.Parse(bytes.data(), bytes.size()));
-    EXPECT_EQ(doc.ErrorMessage(), u"Parsing was aborted by Callback function.");
-    doc.SetCallback([](XmlNode& node) { return node.Type() != XmlType::Comment; });
-    EXPECT_FALSE(doc.Parse(bytes.data(), bytes.size()));
-    EXPECT_EQ(doc.ErrorMessage(), u"Parsing aborted by Callback function.");
-}
-
-std::string Nested(std::size_t depth) {
-    std::string doc;
-    doc.reserve(depth * 7);
-    for (std::size_t i = 0; i < depth; ++i) doc += "<e>";
-    for (std::size_t i = 0; i < depth; ++i) doc += "</e>";
-    return doc;
-}
-
-TEST(NestingBound, LimitIsAccepted) {
-    Result r = Parse(Nested(XmlDocument::kMaxDepth));
-    ASSERT_TRUE(r.ok) << r.message;
-    const XmlNode* node = r.doc->Root();
-    std::size_t depth = 0;
-    while (node->ChildCount() > 0) {
-        node = node->Child(0);
-        ++depth;
+TEST(Document, EachFailureGivesItsMessageTagAndPlace) {
+    for (const ErrorRow& row : kErrorRows) {
+        SCOPED_TRACE(std::string(row.document) + " | options " + std::to_string(row.options));
+        Result r = ParseBytes(Bytes(row.document.begin(), row.document.end()), row.options);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.message, row.message);
+        if (row.tag) { EXPECT_EQ(r.tag, row.tag); }
+        if (row.line) { EXPECT_EQ(r.line, row.line); }
+        if (row.column) { EXPECT_EQ(r.column, row.column); }
     }
-    EXPECT_EQ(depth, XmlDocument::kMaxDepth);
 }
 
-TEST(NestingBound, OneDeeperFails) {
-    Result r = Parse(Nested(XmlDocument::kMaxDepth + 1));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.message, "Internal error: Could not create new element.");
-    EXPECT_EQ(r.tag, "e");
-    std::string empty = Nested(XmlDocument::kMaxDepth);
-    empty.insert(XmlDocument::kMaxDepth * 3, "<x/>");
-    EXPECT_EQ(Parse(empty).message, "Internal error: Could not create new element.");
+TEST(Document, DeclarationIsRecordedOnTheRootAndTheDocument) {
+    Result r = Parse("<?xml version = \"1.0\" encoding='UTF-8'  standalone\t=\t\"no\" ?>\n<a/>");
+    EXPECT_EQ(Dump(r.root()), "Pxml{version=1.0 encoding=UTF-8 standalone=no}[Ea]");
+    EXPECT_EQ(r.doc->Version() + u"|" + r.doc->Encoding(), u"1.0|UTF-8");
+    EXPECT_FALSE(r.doc->Standalone());
+    EXPECT_EQ(Dump(Parse("<?XML version='1.0' standalone='yes'?><a/>", 0x11).root()), "Pxml{version=1.0 standalone=yes}[Ea]");
+    EXPECT_EQ(Dump(Parse("<?xml version='1.0'?><a/>", 0).root()), "Pxml{version=1.0}[Ea]");
+    // Without a declaration, and after a failed parse of a declared document: the default, childless then.
+    for (const char* doc : {"<a/>", "<?xml version='1.0' encoding='latin1'?><a></b>", "<?xml version='1.0' standalone='YES'?>"}) {
+        r = Parse(doc);
+        EXPECT_EQ(Dump(r.root()), r.ok ? "Pxml{version=1.0 standalone=yes}[Ea]" : "Pxml{version=1.0 standalone=yes}") << doc;
+        EXPECT_EQ(r.doc->Version() + r.doc->Encoding(), u"1.0");
+        EXPECT_TRUE(r.doc->Standalone());
+    }
 }
 
-TEST(NestingBound, AMillionLevelsFailQuickly) {
-    std::string doc;
-    for (int i = 0; i < 1000000; ++i) doc += "<e>";
-    auto start = std::chrono::steady_clock::now();
-    Result r = Parse(doc, kXmlRuleFileOptions);
-    EXPECT_EQ(r.message, "Internal error: Could not create new element.");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+const char kSpaced[] = "<a>\n  <b>x</b>\n  <c> </c>\n</a>";
+const char kA[] = "Ea[T'xyz']";
+
+struct GoodRow {
+    Bytes bytes;
+    uint32_t options;
+    const char* dump;      // DumpChildren of the root, when given
+    const char16_t* text;  // Text of the root
+};
+
+TEST(Document, WellFormedDocumentsGiveTheirTreeAndText) {
+    const GoodRow rows[] = {
+        {Utf8("<?xml-stylesheet href='s.css'?><a/>tail"), 0x10, "Pxml-stylesheet'href='s.css'' Ea T'tail'", u"tail"},
+        {Utf8("<a/><b/>"), 0x10, "Ea Eb", u""},
+        {Utf8("<!--x--><a/><?p?>"), 0x30, "C'x' Ea Pp", u""},
+        {Utf8("<!DOCTYPE r SYSTEM \"r.dtd\" [\n <!ELEMENT r (#PCDATA)>\n <!ATTLIST r a CDATA \"x>y\">\n <!-- c -->\n"
+              " <?pi d?>\n <!ENTITY e \"E\">\n]>\n<r/>"), 0x12,
+         "XDOCTYPE[XELEMENT'r (#PCDATA)' XATTLIST'r a CDATA \"x>y\"' C' c ' Ppi'd' XENTITY'e \"E\"'] Er", u""},
+        {Utf8("<!DOCTYPE r PUBLIC \"-//X//Y//EN\" 'y.dtd'><r/>"), 0x10, "XDOCTYPE'r PUBLIC \"-//X//Y//EN\" 'y.dtd'' Er", u""},
+        {Utf8("<!DOCTYPE r><r/>"), 0x10, "XDOCTYPE'r' Er", u""},
+        {Utf8("<!DOCTYPE r [<!ENTITY who \"world\"><!ENTITY hi 'hello &who;&#33;'>]><r>&hi; &amp; bye</r>"), 0x1A,
+         "XDOCTYPE[XENTITY'who \"world\"' XENTITY'hi 'hello &who;&#33;''] Er[T'&hi; &amp; bye']", u"hello world! & bye"},
+        {Utf8("<!DOCTYPE r [<!ENTITY e 'one'><!ENTITY e 'two'>]><r a='x&e;y'>&e;</r>"), 0x12,
+         "XDOCTYPE[XENTITY'e 'one'' XENTITY'e 'two''] Er{a=x&e;y=>xoney}[T'&e;']", u"one"},
+        {Utf8("<!DOCTYPE r [<!ENTITY % decl '<!ENTITY x \"X\">'> %decl; <!ENTITY % v 'V'><!ENTITY y 'a%v;b'>]>"
+              "<r>&x;&y;</r>"), 0x12, nullptr, u"XaVb"},
+        {Utf8("<!DOCTYPE r [<!ENTITY pic SYSTEM 'p.gif' NDATA gif>]><r/>"), 0x12, nullptr, u""},
+        {Utf8("<a one=\"1\" two='it\"s' three = \"a&amp;b&#65;\" four='' v='x\ty\nz&#10;'/>"), 0x10,
+         "Ea{one=1 two=it\"s three=a&amp;b&#65;=>a&bA four= v=x\ty\nz&#10;=>x y z\n}", u""},
+        // White-space-only text: dropped unless 0x80 without 0x08.
+        {Utf8(kSpaced), 0x10, "Ea[Eb[T'x'] Ec]", u"x"},
+        {Utf8(kSpaced), 0x1A, "Ea[Eb[T'x'] Ec]", u"x"},
+        {Utf8(kSpaced), 0x98, "Ea[Eb[T'x'] Ec]", u"x"},
+        {Utf8(kSpaced), 0x90, "Ea[T'\n  ' Eb[T'x'] T'\n  ' Ec[T' '] T'\n']", u"\n  x\n   \n"},
+        {Utf8("<a>  x  </a><b> &#32; </b>"), 0x10, "Ea[T'  x  '] Eb[T' &#32; ']", u"  x     "},
+        {Utf8("<a>fish &amp; chips &lt;&gt;&apos;&quot;&#65;&#x42;&#x1F600;&#x6f;</a>"), 0x10, nullptr,
+         u"fish & chips <>'\"AB\U0001F600o"},
+        {Utf8("<a>1<b>2<c>3</c>4</b><!--no--><?pi no?><![CDATA[5&amp;]]>6</a>"), 0x10, nullptr, u"12345&amp;6"},
+        {Utf8("<!-- top --><a><!----><!-- - x - --><![CDATA[<b>&x;</b> ]] ]]><![CDATA[ ]]><?do  it now ?><?go?></a>"),
+         0x10, "C' top ' Ea[C C' - x - ' D'<b>&x;</b> ]] ' D' ' Pdo'it now ' Pgo]", u"<b>&x;</b> ]]  "},
+        // Encodings the differential test does not see, and what ends the text.
+        {Utf8("\xEF\xBB\xBF<a b=\"x\">t\xC3\xA9xt</a>"), 0x10, "Ea{b=x}[T't\\u00E9xt']", u"t\u00e9xt"},
+        {Utf16BE(u"<?xml version=\"1.0\"?><a b=\"x\">t\u00e9xt</a>", true), 0x10, "Ea{b=x}[T't\\u00E9xt']", u"t\u00e9xt"},
+        {Utf32(u" <a>xyz</a>", "1234"), 0x10, kA, u"xyz"},
+        {Utf32(u" <a>xyz</a>", "4321"), 0x10, kA, u"xyz"},
+        {Utf32(u"<a>xyz</a>", "2143"), 0x10, kA, u"xyz"},
+        {Utf32(u"<a>xyz</a>", "3412"), 0x10, kA, u"xyz"},
+        {Utf16LE(u"<rules><x>v\u20ac</x></rules>", false, true), 0x1A, nullptr, u"v\u20ac"},
+        {Utf16LE(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<!DOCTYPE rules [<!ENTITY app \"Application\">]>\n"
+                 u"<rules><LOG>&app; &amp; more</LOG></rules>", false, true), 0x1A, nullptr, u"Application & more"},
+        {Utf16LE(u"<a>xyz</a>\0<b>junk"sv), 0x1A, kA, u"xyz"},
+        {Utf8("<\0a\0>\0x\0y\0z\0<\0/\0a\0>\0<"sv), 0x10, kA, u"xyz"},  // the odd last byte is dropped
+        {Utf8("  \n<a>1\r\n2\r3\n\xC3(\xF0\x9F\x98\x80\xFF</a>\xE2\x82"), 0x10, nullptr,
+         u"1\n2\n3\n\uFFFD(\U0001F600\uFFFD\uFFFD"},
+    };
+    for (const GoodRow& row : rows) {
+        SCOPED_TRACE(row.dump ? row.dump : Narrow(row.text));
+        Result r = ParseBytes(row.bytes, row.options);
+        ASSERT_TRUE(r.ok) << r.message;
+        if (row.dump) { EXPECT_EQ(DumpChildren(r.root()), row.dump); }
+        EXPECT_EQ(Narrow(r.root().Text()), Narrow(row.text));
+    }
 }
 
-TEST(NestingBound, DeepTreesBuiltByHandAreReleasedWithoutRecursion) {
-    auto doc = std::make_unique<XmlDocument>();
-    XmlNode* node = doc->Root();
-    for (int i = 0; i < 200000; ++i) node = node->AddChild(std::make_unique<XmlNode>(doc.get(), XmlType::Element, u"e"));
-    node->AddChild(std::make_unique<XmlNode>(doc.get(), XmlType::Text))->SetValue(u"deep");
-    EXPECT_EQ(doc->Root()->Text(), u"deep");
-    doc.reset();
+TEST(Document, EightBitCodePages) {
+    for (auto [page, text] : {std::pair{1252u, u"\u20ac\u00e9"}, {0u, u"\u20ac\u00e9"}, {28591u, u"\u0080\u00e9"}}) {
+        XmlDocument doc;
+        doc.SetCodePage(page);
+        ASSERT_TRUE(doc.Parse("<a>\x80\xE9</a>", 9));
+        EXPECT_EQ(doc.Root()->Text(), text) << page;
+    }
 }
-
-}  // namespace
-
-namespace {
-
-using namespace xmltest;
 
 const char kRich[] =
     "<?xml version='1.0' encoding='UTF-8' standalone='yes'?>\n"
@@ -207,22 +116,15 @@ const char kRich[] =
     "<!ELEMENT r ANY><!ATTLIST r a CDATA 'd'><!-- c --><?pi x?>]>\n"
     "<r a='1&amp;&#65;' b=\"2\"><!-- note --><?do it?><x>t&e;&f;&lt;</x><![CDATA[<y>]]><z/>\xC3\xA9</r>\n";
 
-TEST(TruncatedInput, EveryPrefixFailsWithAFixedMessageOrParses) {
+TEST(Document, EveryPrefixFailsWithAFixedMessageOrParses) {
     std::string full(kRich);
     std::u16string wide;
     for (unsigned char c : full) wide.push_back(c);  // Latin-1 view is enough here
     for (uint32_t options : {XmlDocument::kDefaultOptions, kXmlRuleFileOptions, 0x3Bu}) {
         ASSERT_TRUE(Parse(full, options | 0x02).ok);
-        for (std::size_t n = 0; n <= full.size(); ++n) {
-            Result eight = Parse(full.substr(0, n), options);
-            if (!eight.ok) {
-                EXPECT_TRUE(IsFixedMessage(FromNarrow(eight.message))) << n << ": " << eight.message;
-            }
-            Result sixteen = ParseBytes(Utf16LE(wide.substr(0, n), true), options);
-            if (!sixteen.ok) {
-                EXPECT_TRUE(IsFixedMessage(FromNarrow(sixteen.message))) << n << ": " << sixteen.message;
-            }
-        }
+        for (std::size_t n = 0; n <= full.size(); ++n)
+            for (const Result& r : {Parse(full.substr(0, n), options), ParseBytes(Utf16LE(wide.substr(0, n), true), options)})
+                if (!r.ok) { EXPECT_TRUE(IsFixedMessage(std::u16string(r.message.begin(), r.message.end()))) << n << ": " << r.message; }
     }
 }
 

@@ -1,10 +1,9 @@
-// Helpers shared by the parser tests: byte buffers in each encoding and a parse
-// that keeps its document and error together.
+// Helpers shared by the parser tests: byte buffers in each encoding, a parse that keeps
+// its document and error together, and a one-line picture of a tree.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,10 +20,7 @@ inline Bytes Utf8(std::string_view text) { return Bytes(text.begin(), text.end()
 inline Bytes Utf16LE(std::u16string_view text, bool bom = false, bool terminator = false) {
     Bytes out;
     if (bom) out = {0xFF, 0xFE};
-    for (char16_t c : text) {
-        out.push_back(static_cast<unsigned char>(c & 0xFF));
-        out.push_back(static_cast<unsigned char>(c >> 8));
-    }
+    for (char16_t c : text) out.insert(out.end(), {static_cast<unsigned char>(c & 0xFF), static_cast<unsigned char>(c >> 8)});
     if (terminator) out.insert(out.end(), {0, 0});
     return out;
 }
@@ -32,39 +28,51 @@ inline Bytes Utf16LE(std::u16string_view text, bool bom = false, bool terminator
 inline Bytes Utf16BE(std::u16string_view text, bool bom = false) {
     Bytes out;
     if (bom) out = {0xFE, 0xFF};
-    for (char16_t c : text) {
-        out.push_back(static_cast<unsigned char>(c >> 8));
-        out.push_back(static_cast<unsigned char>(c & 0xFF));
-    }
+    for (char16_t c : text) out.insert(out.end(), {static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c & 0xFF)});
     return out;
 }
 
 // order names the significance of each byte of a unit, as "1234" (big-endian).
 inline Bytes Utf32(std::u16string_view ascii, std::string_view order) {
     Bytes out;
-    for (char16_t c : ascii) {
-        uint32_t v = c;
-        for (char digit : order) out.push_back(static_cast<unsigned char>(v >> (8 * (4 - (digit - '0')))));
-    }
+    for (char16_t c : ascii)
+        for (char digit : order) out.push_back(static_cast<unsigned char>(uint32_t{c} >> (8 * (4 - (digit - '0')))));
     return out;
 }
 
 inline std::string Narrow(std::u16string_view text) {
     std::string out;
     for (char16_t c : text) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char buf[12];
-            snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
-            out += buf;
-        }
+        char buf[12];
+        snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
+        out += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(buf);
     }
     return out;
 }
 
-// Inverse of Narrow for ASCII text.
-inline std::u16string FromNarrow(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+// Each node as a type letter (P instruction, C comment, D CDATA, E element, T text,
+// X declaration), its name, 'value' (of leaves), {attributes as name=raw, then =>text
+// when that differs} and [children].
+inline std::string Dump(const XmlNode& node) {
+    std::string out(1, "UPCDETX"[node.Type()]);
+    out += Narrow(node.Name());
+    if (!node.Value().empty() && !node.ChildCount()) out.append("'").append(Narrow(node.Value())).append("'");
+    for (std::size_t i = 0; i < node.AttributeCount(); ++i) {
+        out.append(i ? " " : "{").append(Narrow(node.Attribute(i)->name)).append("=");
+        out += Narrow(node.Attribute(i)->value);
+        if (node.AttributeText(i) != node.Attribute(i)->value) out.append("=>").append(Narrow(node.AttributeText(i)));
+        if (i + 1 == node.AttributeCount()) out += "}";
+    }
+    for (std::size_t i = 0; i < node.ChildCount(); ++i) out.append(i ? " " : "[").append(Dump(*node.Child(i)));
+    return node.ChildCount() ? out + "]" : out;
+}
+
+// The top-level nodes of a document, without the declaration they hang from.
+inline std::string DumpChildren(const XmlNode& node) {
+    std::string out;
+    for (std::size_t i = 0; i < node.ChildCount(); ++i) out.append(i ? " " : "").append(Dump(*node.Child(i)));
+    return out;
+}
 
 struct Result {
     std::unique_ptr<XmlDocument> doc = std::make_unique<XmlDocument>();
@@ -75,15 +83,6 @@ struct Result {
     uint32_t line = 0;
 
     const XmlNode& root() const { return *doc->Root(); }
-    // The i-th child of the root, then its j-th child, and so on.
-    const XmlNode* at(std::initializer_list<std::size_t> path) const {
-        const XmlNode* node = doc->Root();
-        for (std::size_t i : path) {
-            if (!node) return nullptr;
-            node = node->Child(i);
-        }
-        return node;
-    }
 };
 
 inline Result ParseBytes(const Bytes& bytes, uint32_t options = XmlDocument::kDefaultOptions) {
@@ -92,27 +91,15 @@ inline Result ParseBytes(const Bytes& bytes, uint32_t options = XmlDocument::kDe
     r.ok = r.doc->Parse(bytes.data(), bytes.size());
     std::u16string tag, message;
     bool error = r.doc->GetParseError(tag, r.column, r.line, message);
-    if (error == r.ok) r.message = "<error flag disagrees with the result>";
-    else r.message = Narrow(message);
+    r.message = error == r.ok ? "<error flag disagrees with the result>" : Narrow(message);
     r.tag = Narrow(tag);
     return r;
 }
+
+inline bool ParseInto(XmlDocument& doc, std::string_view text) { return doc.Parse(text.data(), text.size()); }
 
 inline Result Parse(std::string_view text, uint32_t options = XmlDocument::kDefaultOptions) {
     return ParseBytes(Utf8(text), options);
-}
-
-// The rule reader's way: UTF-16LE with its terminating zero unit and the rule-file settings.
-inline Result ParseRuleFile(std::u16string_view text) {
-    Result r;
-    r.doc->ApplyRuleFileSettings();
-    Bytes bytes = Utf16LE(text, false, true);
-    r.ok = r.doc->Parse(bytes.data(), bytes.size());
-    std::u16string tag, message;
-    r.doc->GetParseError(tag, r.column, r.line, message);
-    r.message = Narrow(message);
-    r.tag = Narrow(tag);
-    return r;
 }
 
 }  // namespace xmltest
