@@ -64,13 +64,6 @@ class TempDir {
                                   OPEN_EXISTING, 0, nullptr));
     return file && ::SetFileTime(file.Get(), nullptr, nullptr, &time);
   }
-  // A file of the given length with nothing written: sparse where the file system allows.
-  bool SetLength(const std::wstring& name, LONGLONG length) const {
-    UniqueFile file(::CreateFileW(Path(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
-    LARGE_INTEGER to;
-    to.QuadPart = length;
-    return file && ::SetFilePointerEx(file.Get(), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
-  }
 
  private:
   bool Put(const std::wstring& name, size_t bytes, DWORD disposition) const {
