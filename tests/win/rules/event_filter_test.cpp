@@ -159,7 +159,7 @@ TEST(SetFilterFile, ResultCodesAndTheRulesTheyLeave) {
   EXPECT_TRUE(f.Test(MakeRecord({.log = L"System", .source = L"DISK"})));
   // Neither format: the rule set goes with its case switch; the settings stay.
   EXPECT_EQ(f.SetFilterFile(L"INCLUDE", neither.Path(), &errors), -1);
-  EXPECT_EQ(errors.rfind(L"Malformed XML. Parsing error at line ", 0), 0u) << Narrow(errors);
+  EXPECT_EQ(errors, L"Malformed XML. Parsing error at line 0, tag = <>, error = <Can't determine Character Encoding (Appendix F).>.");
   f.WithRules([&](CNtEventRules* r) { EXPECT_EQ(r, nullptr); });
   EXPECT_FALSE(f.Test(MakeRecord({.log = L"Application", .source = L"DISK"})));
   EXPECT_TRUE(f.Test(MakeRecord({.source = L"cpu"})));
