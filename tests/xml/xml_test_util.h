@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "xml/xml.h"
@@ -26,9 +27,8 @@ inline Bytes Utf16LE(std::u16string_view text, bool bom = false, bool terminator
 }
 
 inline Bytes Utf16BE(std::u16string_view text, bool bom = false) {
-    Bytes out;
-    if (bom) out = {0xFE, 0xFF};
-    for (char16_t c : text) out.insert(out.end(), {static_cast<unsigned char>(c >> 8), static_cast<unsigned char>(c & 0xFF)});
+    Bytes out = Utf16LE(text, bom);
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
     return out;
 }
 
