@@ -1,5 +1,5 @@
 // Trace configuration, file placement, line format and rollover, and the
-// registry helpers the facility reads its settings with.
+// registry settings the facility reads.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,7 +8,6 @@
 #include <string>
 
 #include "module/com.h"
-#include "trace/registry.h"
 #include "trace/trace.h"
 
 using namespace brisel;
@@ -17,7 +16,6 @@ namespace {
 
 constexpr const char* kLevelKey = "SOFTWARE\\Talvane\\Vigilor\\4.0\\Talvanemc\\Tracing";
 constexpr const char* kGenericKey = "SOFTWARE\\Talvane\\Generic\\Tracing";
-constexpr const char* kTestKey = "SOFTWARE\\BriselRegTest";
 
 std::string ReadAll(const std::string& path) {
   std::ostringstream s;
@@ -54,7 +52,6 @@ class Trace : public ::testing::Test {
   }
   void TearDown() override {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kGenericKey);
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
     trace::ResetState();
   }
 };
@@ -103,7 +100,7 @@ TEST_F(Trace, StoredLevelsMapAsConfiguredAndOtherTypesCountAs16) {
 }
 
 TEST_F(Trace, FilePlacement) {
-  std::string base = DefaultDir() + "\\cfg";
+  std::string base = DefaultDir() + "\\cfg", unexpanded = "%TEMP%" + base.substr(base.find("\\Talvane_debug"));
   const struct {
     int mode;
     const char* name;
@@ -119,7 +116,7 @@ TEST_F(Trace, FilePlacement) {
   for (const auto& c : cases) {
     TearDown();
     if (c.max_size) SetValue(kGenericKey, "TraceLogMaxSize", REG_DWORD, Dword(c.max_size));
-    if (c.path) SetValue(kGenericKey, "TraceLogPath", REG_SZ, base);
+    if (c.path) SetValue(kGenericKey, "TraceLogPath", REG_EXPAND_SZ, unexpanded + std::string(1, '\0'));
     tvDebugInit("talvanemo");
     tvDebugSet(c.mode, c.name, 0);
     EXPECT_EQ(trace::CurrentFile(), c.file);
@@ -191,32 +188,6 @@ TEST(TraceTime, SecondsAndCalendarLinesPast2038) {
     EXPECT_EQ(trace::CalendarLine(c.utc), c.line);
   }
   EXPECT_GT(trace::UnixNow(), 1700000000);
-}
-
-TEST_F(Trace, RegistryHelpersReadExpandedAndWriteOnlyExistingKeys) {
-  SetValue(kTestKey, "Exp", REG_EXPAND_SZ, std::string("%SystemRoot%\\x", 15));
-  SetValue(kTestKey, "Kept", REG_DWORD, Dword(7));
-  int type = -5;
-  std::vector<BYTE> data;
-  DWORD size = 0;
-  ASSERT_TRUE(tvRegReadValue("BriselRegTest", "Exp", &type, &data, &size));
-  std::string text(reinterpret_cast<const char*>(data.data()));
-  EXPECT_EQ(type, kRegString);
-  EXPECT_EQ(text.find('%'), std::string::npos) << text;
-  EXPECT_EQ(size, text.size());
-  EXPECT_FALSE(tvRegReadValue("BriselRegTest", "Missing", &type, &data, &size));
-  std::vector<RegValueRecord> records(2);
-  records[0].name = "Exp", records[1].name = "Missing";
-  tvRegReadValues("BriselRegTest", &records);
-  EXPECT_TRUE(records[0].found && !records[1].found && records[1].data.empty());
-  std::vector<RegValueRecord> write(1);
-  write[0].write = true, write[0].name = "Kept", write[0].type = kRegNumber, write[0].data = {9, 0, 0, 0}, write[0].size = 4;
-  for (bool overwrite : {false, true}) {
-    EXPECT_TRUE(tvRegWriteValues("BriselRegTest", &write, overwrite));
-    EXPECT_EQ(Read(kTestKey, "Kept"), Dword(overwrite ? 9 : 7));
-  }
-  EXPECT_FALSE(tvRegWriteValues("BriselRegTest\\NotThere", &write, true));
-  EXPECT_EQ(Read("SOFTWARE\\BriselRegTest\\NotThere", nullptr), "<missing>") << "no key is created";
 }
 
 }  // namespace

@@ -168,19 +168,4 @@ TEST(FileComparison, PendingChangesCarryTheirListingAndKeepTheirFirstDescription
   EXPECT_EQ(Changes(filter), L"f=attributes changed;");
 }
 
-TEST(FileListing, NoMatchIsAnEmptyListingAndAMissingDirectoryAFailure) {
-  TempDir dir;
-  ASSERT_TRUE(dir.Write(L"one.txt", 4));
-  FileMap listing;
-  DWORD error = 0;
-  ASSERT_TRUE(ListPattern(dir.Dir() + L"\\*.txt", &listing, &error));
-  ASSERT_EQ(listing.size(), 1u);
-  EXPECT_EQ(listing.begin()->first + listing.begin()->second.description, L"one.txt");
-  EXPECT_EQ(listing.begin()->second.data.nFileSizeLow, 4u);
-  EXPECT_TRUE(ListPattern(dir.Dir() + L"\\*.none", &listing, &error));
-  EXPECT_TRUE(listing.empty());
-  EXPECT_FALSE(ListPattern(dir.Path(L"no_dir\\*"), &listing, &error));
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-}
-
 }  // namespace
