@@ -169,25 +169,6 @@ TEST_F(SnmpEventsTest, IdentifierConversions) {
   }
 }
 
-TEST_F(SnmpEventsTest, ConversionsFromSeveralThreadsAtOnce) {
-  std::vector<std::thread> threads;
-  std::atomic<int> wrong{0};
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      ComScope com;
-      Dispatch d = NewSnmpEvents();
-      std::wstring in = L"1.3.6.1.4.1." + std::to_wstring(1000 + t);
-      for (int i = 0; i < 200; ++i) {
-        Variant oid;
-        CallResult r = d.Call(L"SnmpMgrStrToOid", {in.c_str(), Arg::Out(&oid)});
-        if (AsLong(r.value) != 1 || AsText(oid) != L"." + in) ++wrong;
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(wrong.load(), 0);
-}
-
 TEST_F(SnmpEventsTest, NullPointers) {
   ComPtr<ISnmpEvents> itf;
   ASSERT_EQ(NewSnmpEvents().Get()->QueryInterface(IID_ISnmpEvents, itf.PutVoid()), S_OK);
