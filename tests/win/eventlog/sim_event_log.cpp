@@ -7,6 +7,7 @@
 #include <ctime>
 #include <memory>
 
+#include "eventlog/message_text.h"
 #include "eventlog/testing.h"
 #include "module/com.h"
 
@@ -27,6 +28,34 @@ void AlignDword(std::vector<BYTE>* out) {
 }
 
 }  // namespace
+
+std::wstring MessageDir() {
+  std::wstring dir = EVMSG_DIR;
+  for (auto& c : dir)
+    if (c == L'/') c = L'\\';
+  return dir;
+}
+
+bool AddLogSource(const std::wstring& log, const std::wstring& source, const wchar_t* event_files,
+                  const wchar_t* category_file, const wchar_t* parameter_files) {
+  UniqueRegKey key;
+  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kEventLogKey) + L"\\" + log + L"\\" + source).c_str(), 0,
+                        nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
+    return false;
+  const std::pair<const wchar_t*, const wchar_t*> values[] = {
+      {L"EventMessageFile", event_files}, {L"CategoryMessageFile", category_file}, {L"ParameterMessageFile", parameter_files}};
+  for (const auto& [name, value] : values)
+    if (value && ::RegSetValueExW(key.Get(), name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value),
+                                  static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+      return false;
+  return true;
+}
+
+void RemoveLogKey(const std::wstring& log) {
+  const std::wstring path = std::wstring(kEventLogKey) + L"\\" + log;
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+}
 
 std::wstring ThisComputer() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];

@@ -24,11 +24,20 @@ struct SimEntry {
   WORD type = EVENTLOG_INFORMATION_TYPE;
   WORD category = 0;
   std::wstring source = L"SimSource";
-  std::wstring computer;  // empty: this machine's name
-  std::vector<std::wstring> strings;
-  std::vector<BYTE> sid;  // empty: no user
-  std::vector<BYTE> data;
+  std::wstring computer{};  // empty: this machine's name
+  std::vector<std::wstring> strings{};
+  std::vector<BYTE> sid{};  // empty: no user
+  std::vector<BYTE> data{};
 };
+
+// The directory of the message DLLs built beside the tests, as a test program sees it.
+std::wstring MessageDir();
+// A source of a log under the event-log service key (both made if new),
+// with the values that are not null (REG_EXPAND_SZ).
+bool AddLogSource(const std::wstring& log, const std::wstring& source, const wchar_t* event_files,
+                  const wchar_t* category_file, const wchar_t* parameter_files);
+// The log's key and its sources go.
+void RemoveLogKey(const std::wstring& log);
 
 // The bytes of one record as the platform returns it.
 std::vector<BYTE> LayoutRecord(DWORD number, const SimEntry& entry);
