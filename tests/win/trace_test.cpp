@@ -169,7 +169,7 @@ TEST_F(Trace, LongMessagesKeepTheirLineEndAndRotationWritesAHeader) {
   }
 }
 
-TEST(TraceTime, SecondsAndCalendarLinesPast2038) {
+TEST(TraceTime, SecondsAndCalendarLinesPast2038AndTheApplicationLog) {
   const struct {
     SYSTEMTIME utc;
     int64_t seconds;
@@ -188,6 +188,8 @@ TEST(TraceTime, SecondsAndCalendarLinesPast2038) {
     EXPECT_EQ(trace::CalendarLine(c.utc), c.line);
   }
   EXPECT_GT(trace::UnixNow(), 1700000000);
+  EXPECT_TRUE(qSysLog(EVENTLOG_INFORMATION_TYPE, "trace test %d", 1)) << "to the application log";
+  EXPECT_FALSE(qSysLog(EVENTLOG_INFORMATION_TYPE, nullptr));
 }
 
 }  // namespace
