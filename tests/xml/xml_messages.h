@@ -91,6 +91,7 @@ inline const ErrorRow kErrorRows[] = {
     {"<a/><?"sv, "META tag is too short."},
     {"<a><b></a></b>"sv, "Overlapping tags detected. Found \"a\" but needed to find \"b\".", 0x12, "b"},
     {"<a>\n<b>\n  </c></a>"sv, "Overlapping tags detected. Found \"c\" but needed to find \"b\".", 0x12, "b", 3, 3},
+    {"<rules>\n<LOG>x</log>"sv, "Overlapping tags detected. Found \"log\" but needed to find \"LOG\".", 0x1A, "LOG", 2},
     {"<a x='1' y='2' x='3'/>"sv, "Attributes must be unique (Rule 40). An attribute named \"x\" was repeated.", 0x12, "a"},
     {"<a>\r\n\r\n<b x='1' x='2'/></a>"sv, "Attributes must be unique (Rule 40). An attribute named \"x\" was repeated.",
      0x12, "b", 3},
