@@ -15,7 +15,7 @@ check.sh: $1 $((now - mark)) s"
 }
 tools/install-deps.sh
 lap install
-for preset in win64 win32 native fuzz; do
+for preset in win64 win32 native bench fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   lap "build-$preset"
