@@ -62,6 +62,7 @@ class Mutant:
         self.old, self.new, self.insert = old, new, insert
         self.id = 0
         self.result = ""
+        self.note = ""
 
     def describe(self):
         what = f"+ {self.new.strip()}" if self.insert else f"{self.old.strip()}  =>  {self.new.strip()}"
@@ -259,7 +260,7 @@ def build(subsystem, log):
 
 
 def test(subsystem, timeout, log):
-    """True when every test passed; False when one failed or hung."""
+    """"passed", "failed", or "time-out" when a test ran past the limit."""
     _, _, mode, tests = SUBSYSTEMS[subsystem]
     build_dir = BUILD[mode]
     if mode == "native":
@@ -267,8 +268,8 @@ def test(subsystem, timeout, log):
             code, _ = run([os.path.join(ROOT, build_dir, exe), "--gtest_brief=1", "--gtest_fail_fast"],
                           timeout=timeout, log=log)
             if code != 0:
-                return False
-        return True
+                return "time-out" if code is None else "failed"
+        return "passed"
     names = "^(" + "|".join(tests) + ")$"
     env = wine_env(build_dir)
     code, _ = run(["ctest", "--test-dir", build_dir, "-j2", "-R", names, "--stop-on-failure"], timeout=timeout,
@@ -276,7 +277,8 @@ def test(subsystem, timeout, log):
     if code is None:
         run(["wineserver", "-k"], env=env)
         run(f"wine_build={build_dir} . tools/wine-env.sh")
-    return code == 0
+        return "time-out"
+    return "passed" if code == 0 else "failed"
 
 
 def apply(m):
@@ -349,7 +351,7 @@ def main():
         configure(mode)
     # The unmutated tests must pass, or their verdicts on mutants mean nothing.
     for name in sorted({m.subsystem for m in mutants}, key=list(SUBSYSTEMS).index):
-        if not build(name, log) or not test(name, args.timeout, log):
+        if not build(name, log) or test(name, args.timeout, log) != "passed":
             sys.exit(f"mutate: the unmutated {name} tests do not pass (see build/mutate.log)")
     print(f"# mutants: seed {args.seed}, {len(mutants)} of a sample of {args.count}", file=out, flush=True)
     for m in mutants:
@@ -360,12 +362,17 @@ def main():
             if not build(m.subsystem, log):
                 m.result = "not compiling"
             else:
-                m.result = "survived" if test(m.subsystem, args.timeout, log) else "killed"
+                # A hang counts as killed, but shows, so that a loaded machine cannot pass for a kill.
+                verdict = test(m.subsystem, args.timeout, log)
+                m.result = {"passed": "survived", "failed": "killed", "time-out": "killed"}[verdict]
+                if verdict == "time-out":
+                    m.note = " (time-out)"
             seconds = time.time() - started
         finally:
             if not (args.keep and m is mutants[-1]):
                 restore(m, original)
-        print(f"{m.id:4} {m.result:13} {m.subsystem:13} {m.describe()}  ({seconds:.0f} s)", file=out, flush=True)
+        print(f"{m.id:4} {m.result:13} {m.subsystem:13} {m.describe()}  ({seconds:.0f} s{m.note})", file=out,
+              flush=True)
     # Back to the unmutated build, so that the next run starts from it.
     for name in sorted({m.subsystem for m in mutants}):
         build(name, log)
