@@ -27,13 +27,6 @@ namespace {
 
 const wchar_t kLog[] = L"BriselBench";
 
-std::wstring MessageDir() {
-  std::wstring dir = EVMSG_DIR;
-  for (auto& c : dir)
-    if (c == L'/') c = L'\\';
-  return dir;
-}
-
 bool SetValue(HKEY key, const wchar_t* name, const std::wstring& value) {
   return ::RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
