@@ -1,5 +1,5 @@
-// The tree and the document object: walking, changing and releasing nodes, settings,
-// callbacks and the bounds on nesting and attribute counts.
+// The tree and the document object: walking, changing and releasing nodes, callbacks
+// and the bounds on nesting and attribute counts.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -54,37 +54,15 @@ TEST(Tree, ChangingNodes) {
     EXPECT_FALSE(a->RemoveChild(&other));
     EXPECT_TRUE(a->RemoveChild(child));
     EXPECT_EQ(Dump(r.root()), "Pxml{version=1.0 standalone=yes}[Ea{y=&lt;2=><2}]");
-    // Types above 6 become 0 (undetermined).
-    XmlNode typed(r.doc.get(), 7);
-    EXPECT_EQ(typed.Type(), XmlType::Undetermined);
-    for (auto [set, got] : {std::pair{2u, 2u}, {9u, 0u}, {6u, 6u}, {7u, 0u}}) {
-        typed.SetType(set);
-        EXPECT_EQ(typed.Type(), got) << set;
-    }
 }
 
-TEST(Tree, DeepTreesAreReleasedWithoutRecursion) {
+TEST(Tree, DeepTreesGiveTheirTextAndAreReleasedWithoutRecursion) {
     auto doc = std::make_unique<XmlDocument>();
     XmlNode* node = doc->Root();
     for (int i = 0; i < 200000; ++i) node = node->AddChild(std::make_unique<XmlNode>(doc.get(), XmlType::Element, u"e"));
     node->AddChild(std::make_unique<XmlNode>(doc.get(), XmlType::Text))->SetValue(u"deep");
     EXPECT_EQ(doc->Root()->Text(), u"deep");
     doc.reset();
-}
-
-TEST(Document, SettingsAndTheRuleFileSettings) {
-    XmlDocument doc;
-    auto numbers = [&doc] {
-        uint32_t n[3] = {9, 9, 9};
-        doc.GetNumbers(n[0], n[1], n[2]);
-        return std::to_string(n[0]) + std::to_string(n[1]) + std::to_string(n[2]);
-    };
-    EXPECT_TRUE(numbers() == "000" && doc.CodePage() == 65001u && doc.Entities().size() == 5u);
-    EXPECT_TRUE(doc.SetOptions(0x01) == 0x10u && doc.SetFormatOptions(0x04) == 0x80u && doc.Encoding() == u"UTF-16");
-    EXPECT_TRUE(!doc.SetSeparator(0) && doc.Separator() == u'.' && doc.SetSeparator(u'/') && doc.Separator() == u'/');
-    doc.ApplyRuleFileSettings();
-    EXPECT_EQ(numbers(), "102");
-    EXPECT_TRUE(doc.SetOptions(0) == 0x1Au && doc.SetFormatOptions(0) == 0x80u);
 }
 
 TEST(Document, CallbacksSeeEachCompletedNodeAndCanAbort) {

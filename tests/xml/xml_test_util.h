@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "xml/xml.h"
@@ -18,25 +17,13 @@ using Bytes = std::vector<unsigned char>;
 
 inline Bytes Utf8(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-inline Bytes Utf16LE(std::u16string_view text, bool bom = false, bool terminator = false) {
+// Each unit as bytes named by their significance: "21" is UTF-16LE, "12" UTF-16BE,
+// "1234" UTF-32BE (of text below U+10000).
+inline Bytes Encode(std::u16string_view text, std::string_view order) {
     Bytes out;
-    if (bom) out = {0xFF, 0xFE};
-    for (char16_t c : text) out.insert(out.end(), {static_cast<unsigned char>(c & 0xFF), static_cast<unsigned char>(c >> 8)});
-    if (terminator) out.insert(out.end(), {0, 0});
-    return out;
-}
-
-inline Bytes Utf16BE(std::u16string_view text, bool bom = false) {
-    Bytes out = Utf16LE(text, bom);
-    for (std::size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
-    return out;
-}
-
-// order names the significance of each byte of a unit, as "1234" (big-endian).
-inline Bytes Utf32(std::u16string_view ascii, std::string_view order) {
-    Bytes out;
-    for (char16_t c : ascii)
-        for (char digit : order) out.push_back(static_cast<unsigned char>(uint32_t{c} >> (8 * (4 - (digit - '0')))));
+    for (char16_t c : text)
+        for (char digit : order)
+            out.push_back(static_cast<unsigned char>(uint32_t{c} >> (8 * (order.size() - (digit - '0')))));
     return out;
 }
 
@@ -65,13 +52,6 @@ inline std::string Dump(const XmlNode& node) {
     }
     for (std::size_t i = 0; i < node.ChildCount(); ++i) out.append(i ? " " : "[").append(Dump(*node.Child(i)));
     return node.ChildCount() ? out + "]" : out;
-}
-
-// The top-level nodes of a document, without the declaration they hang from.
-inline std::string DumpChildren(const XmlNode& node) {
-    std::string out;
-    for (std::size_t i = 0; i < node.ChildCount(); ++i) out.append(i ? " " : "").append(Dump(*node.Child(i)));
-    return out;
 }
 
 struct Result {
