@@ -1,5 +1,5 @@
-' What a VBScript sees of TalvaneAgent.NtEventFilter: verdicts for per-field
-' settings and for the sample rule files, and the texts in lError.
+' What a VBScript sees of TalvaneAgent.NtEventFilter: each argument pair,
+' the sample rule files' verdicts, and the texts in lError.
 Option Explicit
 Dim failures : failures = 0
 Sub Check(ok, what)
@@ -7,35 +7,31 @@ Sub Check(ok, what)
 End Sub
 
 Dim f, lastError
-' Filters and values as "log/type/source/event id/description" (category,
-' user and computer stay empty); want is True when the event is dropped.
-Function Fields(s)
-  Dim a : a = Split(s & "////", "/")
-  Fields = Array(a(0), a(1), a(2), "", a(3), "", "", a(4))
-End Function
+' Filters and values as "log/type/source/event id/description/category/user/computer";
+' want is True when the event is dropped.
 Sub T(file, filters, values, caseSensitive, want)
-  Dim k, v : k = Fields(filters) : v = Fields(values)
-  Check f.Filter(file, k(0), v(0), k(1), v(1), k(2), v(2), k(3), v(3), k(4), v(4), k(5), v(5), k(6), v(6), _
-    k(7), v(7), caseSensitive, lastError) = want, "[" & file & "] " & filters & " | " & values & " | " & caseSensitive
+  Dim k, v : k = Split(filters & "///////", "/") : v = Split(values & "///////", "/")
+  Check f.Filter(file, k(0), v(0), k(1), v(1), k(2), v(2), k(5), v(5), k(3), v(3), k(6), v(6), k(7), v(7), _
+    k(4), v(4), caseSensitive, lastError) = want, "[" & file & "] " & filters & " | " & values & " | " & caseSensitive
 End Sub
 
 Set f = CreateObject("TalvaneAgent.NtEventFilter")
 T "", "", "System/ERROR/Disk/7/x", "", False
 Check TypeName(lastError) = "String" And lastError = "", "lError is an empty text, got " & TypeName(lastError)
 T "", ":^Security$/^(ERROR|WARNING)$//^10[0-9]$/disk,full", "System/ERROR/Disk/105/the disk is full", "", False
-T "", "", "Security/ERROR/Disk/105/disk", "", True
-T "", "", "System/INFORMATION/Disk/105/disk", "", True
 T "", "", "System/ERROR/Disk/110/disk", "", True
-T "", "", "System/ERROR/Disk/105/cpu", "", True
-T "", "", "System////disk full", "", False   ' an empty value matches every list
-T "", "//disk", "System/ERROR/DISK/105/disk full", "y", True   ' only y or Y switch case on
-T "", "", "System/ERROR/DISK/105/disk full", "yes", False
+T "", "/////^Disk$", "System////disk/Net", "", True
+T "", "//////^bob$", "System////disk//alice", "", True
+T "", "///////^host1$", "System////disk///host2", "", True
+T "", "//disk", "System//DISK//disk", "y", True   ' only y or Y switch case on
+T "", "//disk", "System//DISK//disk", "yes", False
 
 Set f = CreateObject("TalvaneAgent.NtEventFilter")
-f.SetFilterRX "", "", "(", "", "", "", "", "", "", lastError
+f.SetFilterRX "", "", "(", "", "", "", "", "^full", "", lastError
 Check lastError = "Fail to Compile RegExp (" & vbLf, "bad pattern message, got [" & lastError & "]"
-T "", "", "//(", "", True                 ' a bad pattern never matches
-T "no_such_rules.xml", "", "System//x", "", True   ' a missing file decides with what the object holds
+T "", "", "//(", "", True   ' a bad pattern never matches
+T "", "", "////disk full", "", True   ' the eighth argument is the description
+T "no_such_rules.xml", "", "////full", "", False   ' a missing file decides with what the object holds
 Check lastError = "Cannot open filter file", "missing file message, got [" & lastError & "]"
 
 Set f = CreateObject("TalvaneAgent.NtEventFilter")

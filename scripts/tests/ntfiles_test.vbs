@@ -39,7 +39,7 @@ End Function
 PlaceFile "m.txt", "abc"
 Set w = CreateObject("TalvaneAgent.NtFiles")
 ' key, value, result, text
-For Each r In Array(Array("FILE PATH", dir & "\", 0, ""), Array("FILE PATH", dir & "\no\x.txt", -1, "Path not found." & vbCrLf), _
+For Each r In Array(Array("FILE PATH", dir & "\no\x.txt", -1, "Path not found." & vbCrLf), Array("FILE PATH", dir & "\", 0, ""), _
     Array("FILE NAME", "TRUE", 0, ""), Array("SIZE", "TRUE", 0, ""), Array("ATTRIBUTES", "TRUE", 0, ""))
   text = "stale"
   Check w.SetFilter(r(0), r(1), text) = r(2) And text = r(3), "SetFilter " & r(0) & "=" & r(1) & ": [" & text & "]"
@@ -58,8 +58,8 @@ Check InStr(s, "p" & n & ".txt=created;") > 0 And InStr(s, "m.txt") = 0, "the ba
 PlaceFile "new.txt", "12345"
 s = Batch(20000)
 Check s = "new.txt=created;", "creation, got " & s
-Check item.Size = 5 And VarType(item.LastWriteTime) = vbDate And Year(item.CreationTime) >= 2000, _
-  "the new file: " & item.Size & " " & item.LastWriteTime & " " & item.CreationTime
+Check TypeName(item.Size) = "Double" And item.Size = 5 And VarType(item.LastWriteTime) = vbDate And _
+  Year(item.CreationTime) >= 2000, "the new file: " & item.Size & " " & item.LastWriteTime & " " & item.CreationTime
 fso.MoveFile dir & "\m.txt", dir & "\a.txt"
 s = Batch(20000)
 Check s = "a.txt=created;m.txt=deleted;", "rename, got " & s
