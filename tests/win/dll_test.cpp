@@ -1,14 +1,14 @@
-// The shipped DLL as COM sees it: entry points, class objects, aggregation,
-// unloading, what registration left in the registry, and Waiter.
+// The shipped DLL as COM sees it: entry points, class objects, unloading,
+// what registration left in the registry, and Waiter.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "module/brisel_h.h"
+#include "module/registrar.h"
 #include "module/waiter.h"
 #include "tests/harness/dispatch.h"
 
@@ -20,7 +20,6 @@ namespace {
 class DllEntry : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(com_.Result()));
     dll_.Reset(::LoadLibraryW(BRISEL_DLL_PATH));
     ASSERT_TRUE(dll_) << "LoadLibrary failed: " << ::GetLastError();
     // Through void(*)(), the generic function pointer type the compiler accepts.
@@ -65,49 +64,20 @@ TEST_F(DllEntry, ClassObjectsCreateWithTheRequestedInterfaceOnly) {
     EXPECT_EQ(get_(*c, IID_IClassFactory, none.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_FALSE(none);
   EXPECT_EQ(get_(CLSID_Processes, IID_IClassFactory, nullptr), E_POINTER);
-  ComPtr<IProcesses> procs;
-  ASSERT_EQ(f_->CreateInstance(nullptr, IID_IProcesses, procs.PutVoid()), S_OK);
-  ComPtr<IDispatch> disp;
+  ComPtr<IDispatch> procs;
   ComPtr<IUnknown> a, b;
-  ASSERT_EQ(procs.As(&disp), S_OK);
-  ASSERT_EQ(procs.As(&a) | disp.As(&b), S_OK);
+  EXPECT_EQ(f_->CreateInstance(f_.Get(), IID_IDispatch, a.PutVoid()), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(f_->CreateInstance(nullptr, IID_IClassFactory, a.PutVoid()), E_NOINTERFACE);
+  ASSERT_EQ(f_->CreateInstance(nullptr, IID_IDispatch, procs.PutVoid()), S_OK);
+  ComPtr<IProcesses> typed;
+  ASSERT_EQ(procs.As(&typed) | procs.As(&a) | typed.As(&b), S_OK);
   EXPECT_EQ(a.Get(), b.Get()) << "one identity for every interface";
   ComPtr<IMO> wrong;
   EXPECT_EQ(procs.As(&wrong), E_NOINTERFACE);
-  EXPECT_EQ(f_->CreateInstance(nullptr, IID_IClassFactory, a.PutVoid()), E_NOINTERFACE);
-}
-
-// A minimal outer object that aggregates one inner object.
-class Outer final : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!IsEqualIID(riid, IID_IUnknown)) return inner->QueryInterface(riid, ppv);
-    *ppv = static_cast<IUnknown*>(this);
-    return AddRef(), S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  ULONG refs = 1;
-  ComPtr<IUnknown> inner;
-};
-
-TEST_F(DllEntry, AggregationRequiresIUnknownAndDelegatesCounting) {
-  ComPtr<IClassFactory> f;
-  ASSERT_EQ(get_(CLSID_MO, IID_IClassFactory, f.PutVoid()), S_OK);
-  Outer outer;
-  ComPtr<IUnknown> inner, identity;
-  EXPECT_EQ(f->CreateInstance(&outer, IID_IDispatch, inner.PutVoid()), CLASS_E_NOAGGREGATION);
-  ASSERT_EQ(f->CreateInstance(&outer, IID_IUnknown, inner.PutVoid()), S_OK);
-  outer.inner = inner;
-  IMO* mo = nullptr;
-  ASSERT_EQ(outer.QueryInterface(IID_IMO, reinterpret_cast<void**>(&mo)), S_OK);
-  EXPECT_EQ(outer.refs, 2u) << "the inner object counts on the outer one";
-  ASSERT_EQ(mo->QueryInterface(IID_IUnknown, identity.PutVoid()), S_OK);
-  EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(&outer)) << "QueryInterface goes to the outer object";
-  identity.Reset();
-  mo->Release();
-  EXPECT_EQ(outer.refs, 1u);
-  outer.inner.Reset();
+  DISPID count_id = -1, item_id = -1, unknown = 0;  // the interface's own ids, names without regard to case
+  EXPECT_EQ(Dispatch(procs).IdOf(L"Count", &count_id) | Dispatch(procs).IdOf(L"item", &item_id), S_OK);
+  EXPECT_EQ(std::make_pair(count_id, item_id), std::make_pair(DISPID{1}, DISPID{0}));
+  EXPECT_EQ(Dispatch(procs).IdOf(L"NoSuchMember", &unknown), DISP_E_UNKNOWNNAME);
 }
 
 TEST_F(DllEntry, UnloadOnlyWhenNoObjectItemOrLockRemains) {
@@ -120,7 +90,19 @@ TEST_F(DllEntry, UnloadOnlyWhenNoObjectItemOrLockRemains) {
   EXPECT_EQ(can_unload_(), S_FALSE);
   procs.Reset();
   EXPECT_EQ(can_unload_(), S_FALSE) << "an item handed out holds the module too";
+  // An [out] text replaces what the script's variable held, and releases it.
+  ComPtr<IClassFactory> waiters;
+  ComPtr<IWaiter> waiter;
+  ASSERT_EQ(get_(CLSID_Waiter, IID_IClassFactory, waiters.PutVoid()), S_OK);
+  ASSERT_EQ(waiters->CreateInstance(nullptr, IID_IWaiter, waiter.PutVoid()), S_OK);
+  VARIANT text;
+  Variant(first.Get()).Release(&text);
   first = Dispatch();
+  LONG result = 0;
+  EXPECT_EQ(waiter->Wait(0, 0, &text, &result), S_OK);
+  EXPECT_EQ(V_VT(&text), VT_BSTR);
+  ::VariantClear(&text);
+  waiter.Reset();
   EXPECT_EQ(can_unload_(), S_OK);
   EXPECT_EQ(f_->LockServer(FALSE), S_OK);  // the count never goes below zero
   EXPECT_EQ(f_->LockServer(TRUE), S_OK);
@@ -142,8 +124,12 @@ std::wstring Guid(REFGUID g) {
   return buf;
 }
 
-TEST(Registration, ProgIdsClassKeysAndTypeLibrary) {
-  ComScope com;
+TEST_F(DllEntry, RegistrationScriptsProgIdsClassKeysAndTypeLibrary) {
+  for (UINT id : {101, 103, 104, 106, 110, 111, 112, 113}) {  // the scripts as the DLL carries them
+    std::wstring script;
+    EXPECT_EQ(LoadRegistrationScript(dll_.Get(), id, &script), S_OK);
+    EXPECT_EQ(script.substr(0, 4) + L"|" + script.substr(script.size() > 2 ? script.size() - 2 : 0), L"HKCR|}\n") << id;
+  }
   const std::pair<const wchar_t*, const CLSID*> classes[] = {
       {L"Processes", &CLSID_Processes}, {L"Brisel", &CLSID_MO},   {L"SnmpEvents", &CLSID_SnmpEvents},
       {L"NtEventFilter", &CLSID_NtEventFilter}, {L"NtFiles", &CLSID_NtFiles}, {L"NtFile", &CLSID_NtFile},
@@ -166,27 +152,6 @@ TEST(Registration, ProgIdsClassKeysAndTypeLibrary) {
   ComPtr<IUnknown> none;  // only classes of the class table are registered
   EXPECT_EQ(::CoCreateInstance(CLSID_Process, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, none.PutVoid()),
             REGDB_E_CLASSNOTREG);
-}
-
-TEST(Processes, ListThisProgramWithItsIdAndThreads) {
-  ComScope com;
-  Dispatch procs = Dispatch::Create(L"TalvaneAgent.Processes");
-  ASSERT_TRUE(procs);
-  wchar_t exe[MAX_PATH];
-  std::wstring path(exe, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
-  int found = 0;
-  for (long i = 1, count = procs.Long(L"Count"); i <= count; ++i) {
-    Dispatch p = procs.Object(L"Item", {i});
-    if (p.Long(L"ProcessId") != static_cast<long>(::GetCurrentProcessId())) continue;
-    ++found;
-    EXPECT_EQ(_wcsicmp(p.Text(L"Name").c_str(), path.substr(path.find_last_of(L"\\/") + 1).c_str()), 0);
-    EXPECT_GE(p.Long(L"ThreadCount"), 1);
-  }
-  EXPECT_EQ(found, 1);
-  DISPID count_id = -1, item_id = -1, none = 0;  // the interface's own ids, names without regard to case
-  EXPECT_EQ(procs.IdOf(L"Count", &count_id) | procs.IdOf(L"item", &item_id), S_OK);
-  EXPECT_EQ(std::make_pair(count_id, item_id), std::make_pair(DISPID{1}, DISPID{0}));
-  EXPECT_EQ(procs.IdOf(L"NoSuchMember", &none), DISP_E_UNKNOWNNAME);
 }
 
 long HandleArg(HANDLE h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }
@@ -236,17 +201,16 @@ TEST(Waiter, DispatchesAPostedMessageWhileWaitingOnASta) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = SetEventOnApp;
     wc.lpszClassName = L"BriselWaiterTest";
-    wc.hInstance = ::GetModuleHandleW(nullptr);
     ::RegisterClassW(&wc);
-    HWND hwnd = ::CreateWindowW(L"BriselWaiterTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HWND hwnd = ::CreateWindowW(L"BriselWaiterTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ComPtr<IDispatch> object;  // created here, so that calls run on this thread
-    if (SUCCEEDED(com.Result()) && hwnd && SUCCEEDED(WaiterObject::CreateInstance(nullptr, IID_IDispatch, object.PutVoid()))) {
+    if (hwnd && SUCCEEDED(WaiterObject::CreateInstance(nullptr, IID_IDispatch, object.PutVoid()))) {
       ::PostMessageW(hwnd, WM_APP, 0, reinterpret_cast<LPARAM>(event.Get()));
       Variant text;
       result = AsLong(Dispatch(object).Call(L"Wait", {HandleArg(event.Get()), 5000, Arg::Out(&text)}).value);
+      ::DestroyWindow(hwnd);
     }
-    if (hwnd) ::DestroyWindow(hwnd);
   });
   sta.join();
   EXPECT_EQ(result, 0) << "258: the message was not dispatched during the wait";

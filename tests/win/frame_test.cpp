@@ -1,9 +1,12 @@
-// Collections, their enumerators, and the wide-string helpers.
+// The frame every class stands on: collections and their enumerators, string
+// and registry helpers, registration scripts, and the worker handshake.
 #include <gtest/gtest.h>
 
 #include "collector/error_state.h"
+#include "collector/event_source.h"
 #include "collector/strings.h"
 #include "module/collection.h"
+#include "module/registrar.h"
 #include "tests/harness/dispatch.h"
 #include "wmi/processes.h"
 
@@ -12,15 +15,12 @@ using namespace brisel::test;
 
 namespace {
 
-ItemCollection::Items MakeItems(std::initializer_list<const wchar_t*> names) {
-  ItemCollection::Items items;
-  for (const wchar_t* n : names) {
-    ComPtr<ProcessItem> p;
-    EXPECT_EQ(ProcessItem::CreateItem(&p), S_OK);
-    p->name = n;
-    items.emplace_back(static_cast<IDispatch*>(static_cast<IProcess*>(p.Get())));
-  }
-  return items;
+Variant ProcessWith(LONG id, const wchar_t* name = L"") {
+  ComPtr<ProcessItem> p;
+  EXPECT_EQ(ProcessItem::CreateItem(&p), S_OK);
+  p->process_id = id;
+  p->name = name;
+  return Variant(static_cast<IDispatch*>(static_cast<IProcess*>(p.Get())));
 }
 
 std::wstring NameOf(const VARIANT& v) {
@@ -33,7 +33,7 @@ std::wstring NameOf(const VARIANT& v) {
 
 TEST(Collection, ItemsCountAndEnumeratorKeepItsBatch) {
   ItemCollection c;
-  c.Replace(MakeItems({L"a", L"b", L"c"}));
+  c.Replace({ProcessWith(1, L"a"), ProcessWith(2, L"b"), ProcessWith(3, L"c")});
   Variant v;
   ASSERT_EQ(c.Item(3, v.Put()), S_OK);
   EXPECT_EQ(NameOf(v.Get()), L"c");
@@ -46,7 +46,7 @@ TEST(Collection, ItemsCountAndEnumeratorKeepItsBatch) {
   ComPtr<IEnumVARIANT> e, clone;
   ASSERT_EQ(c.NewEnum(unk.Put()), S_OK);
   ASSERT_EQ(unk.As(&e), S_OK);
-  c.Replace(MakeItems({L"new"}));
+  c.Replace({ProcessWith(4, L"new")});
   LONG count = 0;
   EXPECT_EQ(c.Count(&count), S_OK);
   EXPECT_EQ(count, 1);
@@ -70,7 +70,7 @@ TEST(Collection, ItemsCountAndEnumeratorKeepItsBatch) {
   EXPECT_EQ(NameOf(v.Get()), L"a");
 }
 
-TEST(Strings, FormatTrimAndSystemErrorTexts) {
+TEST(Strings, FormatTrimAndMachineStrings) {
   std::wstring out = L"kept";
   ASSERT_TRUE(FormatW(&out, L"%s=%d", L"value", 42));
   EXPECT_EQ(out, L"value=42");
@@ -79,15 +79,195 @@ TEST(Strings, FormatTrimAndSystemErrorTexts) {
   EXPECT_EQ(out, L"[" + big + L"]");
   EXPECT_EQ(Trim(L" \t\r\nabc d\r\n "), L"abc d");
   EXPECT_EQ(Trim(L" \t "), L"");
-  ErrorState e;
-  EXPECT_FALSE(e.Status());
-  e.SetErrorFromSystemCode(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(e.ErrorCode(), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
-  wchar_t text[256] = L"";
-  ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND, 0, text, 256, nullptr);
-  EXPECT_EQ(e.ErrorMessage(), text);
-  e.SetErrorMessage(static_cast<const wchar_t*>(nullptr));
-  EXPECT_EQ(e.ErrorMessage(), L"");
+  // Paths such as InstallPath are read as either string type, and nothing else.
+  const wchar_t* key = L"SOFTWARE\\BriselFrameTest";
+  const std::pair<DWORD, const wchar_t*> rows[] = {
+      {REG_SZ, L"C:\\a b"}, {REG_EXPAND_SZ, L"C:\\a b"}, {REG_BINARY, L"<none>"}, {REG_MULTI_SZ, L"<none>"}};
+  for (const auto& [type, expected] : rows) {
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"Path", type, L"C:\\a b", 14), ERROR_SUCCESS);
+    std::wstring read = L"<none>";
+    ReadMachineString(key, L"Path", 260, &read);
+    EXPECT_EQ(read, expected) << type;
+  }
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+}
+
+constexpr HRESULT kBad = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+
+TEST(Registrar, MalformedScriptsFailAtOnce) {
+  std::wstring deep = L"HKCR {";  // nesting far deeper than any registry path: refused, not recursed into
+  for (int i = 0; i < 100000; ++i) deep += L" k {";
+  const std::wstring bad[] = {
+      L"HKCR\n{\n  Key = s 'v'\n",  L"HKCR\n{\n  Key = s 'v\n}\n", L"HKCR { Key = s '%NOPE%' }",
+      L"HKCR { Key = s '%MODULE' }", L"HKXX { Key }",                L"HKCR { Key = d 'ten' }",
+      L"HKCR { Key = q 'v' }",       L"HKCR { a\\b }",               L"HKCR Key",
+      L"HKCR { Key = }",             deep};
+  for (const std::wstring& script : bad) {
+    std::vector<RegRoot> roots;
+    EXPECT_EQ(ParseRegistrationScript(script, {{L"MODULE", L"x.dll"}}, &roots), kBad) << Narrow(script.substr(0, 40));
+  }
+  std::vector<RegRoot> ok;
+  ASSERT_EQ(ParseRegistrationScript(L"HKCR { '100%%' }", {}, &ok), S_OK);
+  EXPECT_EQ(ok.at(0).keys.at(0).name, L"100%");
+}
+
+std::wstring Read(const std::wstring& path, const wchar_t* value = nullptr) {
+  wchar_t buf[256];
+  DWORD size = sizeof buf;
+  return ::RegGetValueW(HKEY_CURRENT_USER, (L"Software\\BriselRegistrarTest" + path).c_str(), value, RRF_RT_REG_SZ,
+                        nullptr, buf, &size) == ERROR_SUCCESS ? buf : L"<missing>";
+}
+
+bool KeyExists(const std::wstring& path) {
+  UniqueRegKey key;
+  return ::RegOpenKeyExW(HKEY_CURRENT_USER, (L"Software\\BriselRegistrarTest" + path).c_str(), 0, KEY_READ,
+                         key.Put()) == ERROR_SUCCESS;
+}
+
+TEST(Registrar, RegisterThenUnregisterKeepsNoRemoveKeysAndOthersContent) {
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\BriselRegistrarTest");
+  // Another owner's key below a shared key, and stale content that ForceRemove clears.
+  for (const wchar_t* path : {L"Software\\BriselRegistrarTest\\Shared\\Other", L"Software\\BriselRegistrarTest\\Shared\\Mine\\Stale"})
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, path, L"x", REG_SZ, L"", sizeof(wchar_t)), ERROR_SUCCESS);
+  const wchar_t* script =  // ends right at its last brace
+      L"HKCU { NoRemove Software { NoRemove BriselRegistrarTest {"
+      L"  Shared { ForceRemove Mine = s 'mine' { {SUB} = s '%MODULE%' { val Model = s 'Free' } } } } } }";
+  RegReplacements repl{{L"Module", L"C:\\it''s\\m.dll"}};  // replacements go in with apostrophes doubled
+  for (int twice = 0; twice < 2; ++twice) {  // registering twice is harmless
+    ASSERT_EQ(RunRegistrationScript(script, repl, true), S_OK);
+    EXPECT_EQ(Read(L"\\Shared\\Mine") + Read(L"\\Shared\\Mine\\{SUB}") + Read(L"\\Shared\\Mine\\{SUB}", L"Model"),
+              L"mineC:\\it's\\m.dllFree");
+    EXPECT_FALSE(KeyExists(L"\\Shared\\Mine\\Stale"));
+  }
+  for (int twice = 0; twice < 2; ++twice) {  // unregistering what is gone succeeds
+    ASSERT_EQ(RunRegistrationScript(script, repl, false), S_OK);
+    EXPECT_FALSE(KeyExists(L"\\Shared\\Mine"));
+    EXPECT_TRUE(KeyExists(L"\\Shared\\Other")) << "another owner's key stays";
+    EXPECT_TRUE(KeyExists(L"")) << "NoRemove";
+  }
+  // A parse error anywhere writes nothing.
+  EXPECT_EQ(RunRegistrationScript(L"HKCU { Software { BriselRegistrarTest { Half = s 'a' } } Broken = s '%X%' }", {},
+                                  true), kBad);
+  EXPECT_FALSE(KeyExists(L"\\Half"));
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\BriselRegistrarTest");
+}
+
+// Each pass takes the records queued so far; odd ones are rejected when the filter is on.
+class ScriptedSource final : public EventSource {
+ public:
+  explicit ScriptedSource(std::shared_ptr<ItemCollection> owner) : EventSource(std::move(owner)) {
+    input_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    wait_handles_.push_back(input_.Get());
+  }
+  bool Exec() override { return exec_ok; }
+  bool GetData() override {
+    if (fail_passes-- > 0) throw std::bad_alloc();
+    std::lock_guard lock(queue_lock_);
+    auto records = LockRecords();
+    records_.insert(records_.end(), queue_.begin(), queue_.end());
+    queue_.clear();
+    return ++passes;
+  }
+  void Queue(LONG id) {
+    std::lock_guard lock(queue_lock_);
+    queue_.push_back(id);
+    ::SetEvent(input_.Get());
+  }
+  std::atomic<bool> exec_ok{true}, filter_odd{false};
+  std::atomic<int> passes{0}, fail_passes{0};
+
+ protected:
+  size_t RecordCount() const override { return records_.size(); }
+  void ClearRecords() noexcept override { records_.clear(); }
+  bool Rejected(size_t i) override { return filter_odd && records_[i] % 2; }
+  HRESULT MakeItem(size_t i, ComPtr<IDispatch>* item) override {
+    *item = V_DISPATCH(&ProcessWith(records_[i]).Get());
+    return S_OK;
+  }
+
+ private:
+  UniqueEvent input_;
+  std::mutex queue_lock_;
+  std::vector<LONG> queue_, records_;
+};
+
+using Ids = std::vector<LONG>;
+using Clock = std::chrono::steady_clock;
+
+class Worker : public ::testing::Test {
+ protected:
+  void Start(DWORD poll_ms = 60000, bool exec_ok = true) {
+    (source_ = std::make_shared<ScriptedSource>(items_))->SetPollTimeout(poll_ms);
+    source_->exec_ok = exec_ok;
+    ASSERT_EQ(worker_.Start(&ntEventLogThread, source_), S_OK);
+  }
+  static bool Signalled(LONG h, DWORD ms = 10000) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(h)), ms) == WAIT_OBJECT_0;
+  }
+  Ids Batch() {
+    Ids ids;
+    for (const Variant& v : *items_->Snapshot()) {
+      ComPtr<IProcess> p;
+      LONG id = -1;
+      if (SUCCEEDED(V_DISPATCH(&v.Get())->QueryInterface(IID_IProcess, p.PutVoid()))) p->get_ProcessId(&id);
+      ids.push_back(id);
+    }
+    return ids;
+  }
+  std::shared_ptr<ItemCollection> items_ = std::make_shared<ItemCollection>();
+  std::shared_ptr<ScriptedSource> source_;
+  WorkerThread worker_;
+};
+
+TEST_F(Worker, OneFilteredBatchPerResumeAndAPassOutOfMemoryIsDropped) {
+  Start();
+  source_->filter_odd = true;
+  for (LONG i = 1; i <= 4; ++i) source_->Queue(i);
+  ::Sleep(150);  // an absence: nothing to wait for
+  EXPECT_EQ(source_->passes.load(), 0) << "nothing is collected before the first resume";
+  LONG handle = source_->Resume();
+  ASSERT_TRUE(Signalled(handle));
+  EXPECT_EQ(Batch(), (Ids{2, 4}));
+  source_->filter_odd = false;
+  source_->fail_passes = 1;
+  source_->Queue(5);
+  EXPECT_EQ(source_->Reset(), 1);
+  EXPECT_NE(Batch(), (Ids{2, 4})) << "reset drops the batch at once";
+  ASSERT_TRUE(Signalled(handle)) << "the dropped pass still ends in a batch";
+  EXPECT_TRUE(worker_.Running());
+  source_->Queue(6);
+  source_->Reset();
+  ASSERT_TRUE(Signalled(handle));
+  EXPECT_EQ(Batch(), (Ids{5, 6})) << "the input stays for the next pass";
+  EXPECT_EQ(source_->passes.load(), 2);
+}
+
+TEST_F(Worker, PollTimeoutDeliversAnEmptyBatch) {
+  Start(100);
+  ASSERT_TRUE(Signalled(source_->Resume()));
+  EXPECT_EQ(Batch(), Ids{});
+  EXPECT_EQ(source_->passes.load(), 1);
+}
+
+TEST_F(Worker, StopEndsAnIdleOrWaitingWorkerPromptlyAndAnEndedOneLeavesTheSourceUsable) {
+  for (bool resumed : {false, true}) {
+    Start();
+    if (resumed) source_->Resume();  // then waiting on input for up to a minute
+    auto start = Clock::now();
+    worker_.Stop();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << resumed;
+    EXPECT_FALSE(worker_.Running());
+  }
+  Start(60000, false);
+  for (auto end = Clock::now() + std::chrono::seconds(10); worker_.Running() && Clock::now() < end;) ::Sleep(10);
+  ASSERT_FALSE(worker_.Running());
+  LONG handle = source_->Resume();
+  EXPECT_FALSE(Signalled(handle, 100)) << "no batch ever comes, but nothing breaks";
+  EXPECT_EQ(source_->Reset(), 1);
+  EXPECT_EQ(source_.use_count(), 2) << "the worker dropped its share; the object's stays";
+  ::SetLastError(ERROR_SUCCESS);  // the C runtime refuses without a system error code
+  EXPECT_TRUE(FAILED(worker_.Start(nullptr, source_)));
+  EXPECT_FALSE(worker_.Running());
 }
 
 }  // namespace
