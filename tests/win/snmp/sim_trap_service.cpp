@@ -1,7 +1,7 @@
 #include "tests/win/snmp/sim_trap_service.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <map>
 
 #include "snmp/testing.h"
 
@@ -9,39 +9,8 @@ namespace brisel::test {
 
 namespace {
 
-// A few names, as a MIB would resolve them.
-const std::map<std::string, std::vector<UINT>>& Names() {
-  static const std::map<std::string, std::vector<UINT>> names = {
-      {"iso", {1}},
-      {"internet", {1, 3, 6, 1}},
-      {"system", {1, 3, 6, 1, 2, 1, 1}},
-      {"sysDescr", {1, 3, 6, 1, 2, 1, 1, 1}},
-      {"sysUpTime", {1, 3, 6, 1, 2, 1, 1, 3}},
-      {"enterprises", {1, 3, 6, 1, 4, 1}},
-  };
-  return names;
-}
-
-bool ParseNumbers(const std::string& text, std::vector<UINT>* ids) {
-  size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    unsigned long long v = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-      v = v * 10 + static_cast<unsigned>(text[i] - '0');
-      if (v > 0xFFFFFFFFull) return false;
-      ++i;
-    }
-    ids->push_back(static_cast<UINT>(v));
-    if (i < text.size()) {
-      if (text[i] != '.' || i + 1 == text.size()) return false;
-      ++i;
-    }
-  }
-  return !ids->empty();
-}
-
-}  // namespace
+// The one name this MIB knows.
+const std::vector<UINT> kSysUpTime = {1, 3, 6, 1, 2, 1, 1, 3};
 
 AsnObjectIdentifier AllocOid(const std::vector<UINT>& ids) {
   AsnObjectIdentifier oid{};
@@ -63,6 +32,45 @@ AsnOctetString AllocOctets(const std::vector<BYTE>& octets) {
   s.dynamic = TRUE;
   return s;
 }
+
+// Numbers below 2^32 between single dots: "1.3.6".
+bool ParseNumbers(const char* p, std::vector<UINT>* ids) {
+  for (;;) {
+    if (*p < '0' || *p > '9') return false;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(p, &end, 10);
+    if (v > 0xFFFFFFFFull) return false;
+    ids->push_back(static_cast<UINT>(v));
+    if (*end == '\0') return true;
+    if (*end != '.') return false;
+    p = end + 1;
+  }
+}
+
+// "sysUpTime", optionally followed by numbers ("sysUpTime.0"), or numbers alone.
+BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid) {
+  const char* p = text + (*text == '.');
+  std::vector<UINT> ids;
+  if (std::strncmp(p, "sysUpTime", 9) == 0) {
+    ids = kSysUpTime;
+    p += 9;
+    if (*p && *p++ != '.') return FALSE;
+  }
+  if ((*p || ids.empty()) && !ParseNumbers(p, &ids)) return FALSE;
+  *oid = AllocOid(ids);
+  return oid->ids != nullptr;
+}
+
+BOOL WINAPI OidToStr(AsnObjectIdentifier* oid, LPSTR* text) {
+  if (oid->idLength < kSysUpTime.size() || !std::equal(kSysUpTime.begin(), kSysUpTime.end(), oid->ids)) return FALSE;
+  std::string out = "sysUpTime";
+  for (size_t i = kSysUpTime.size(); i < oid->idLength; ++i) out += "." + std::to_string(oid->ids[i]);
+  *text = static_cast<LPSTR>(::SnmpUtilMemAlloc(static_cast<UINT>(out.size() + 1)));
+  if (*text) std::memcpy(*text, out.c_str(), out.size() + 1);
+  return *text != nullptr;
+}
+
+}  // namespace
 
 SimTrapService& SimTrapService::Get() {
   // Deliberately never destroyed: the worker may call in during process exit.
@@ -121,97 +129,36 @@ BOOL WINAPI SimTrapService::GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetwor
     s.queue_.pop_front();
   }
   *enterprise = AllocOid(trap.enterprise);
-  std::vector<BYTE> community_octets(trap.community.begin(), trap.community.end());
   *agent = AllocOctets(trap.agent);
   *source = AllocOctets(trap.source);
-  *community = AllocOctets(community_octets);
-  if (trap.static_octets) {
-    for (AsnOctetString* o : {agent, source, community}) {
-      o->dynamic = FALSE;
-      if (o->stream) {
-        std::lock_guard lock(s.lock_);
-        s.static_blocks.push_back(o->stream);
-      }
-    }
+  *community = AllocOctets(std::vector<BYTE>(trap.community.begin(), trap.community.end()));
+  for (AsnOctetString* o : {agent, source, community}) {
+    if (!trap.static_octets || !o->stream) continue;
+    o->dynamic = FALSE;
+    std::lock_guard lock(s.lock_);
+    s.static_blocks.push_back(o->stream);
   }
   *generic = trap.generic;
   *specific = trap.specific;
   *time_stamp = trap.time_stamp;
-  bindings->len = 0;
-  bindings->list = nullptr;
-  if (!trap.bindings.empty()) {
-    bindings->list = static_cast<SnmpVarBind*>(::SnmpUtilMemAlloc(
-        static_cast<UINT>(trap.bindings.size() * sizeof(SnmpVarBind))));
-    if (bindings->list) {
-      for (const SimBinding& b : trap.bindings) {
-        SnmpVarBind& vb = bindings->list[bindings->len++];
-        vb.name = AllocOid(b.name);
-        vb.value.asnType = b.type;
-        switch (b.type) {
-          case ASN_INTEGER:
-            vb.value.asnValue.number = b.number;
-            break;
-          case ASN_OCTETSTRING:
-          case ASN_IPADDRESS:
-          case ASN_BITS:
-          case ASN_OPAQUE:
-          case ASN_SEQUENCE:
-            vb.value.asnValue.string = AllocOctets(b.octets);
-            break;
-          case ASN_OBJECTIDENTIFIER:
-            vb.value.asnValue.object = AllocOid(b.oid);
-            break;
-          case ASN_COUNTER64:
-            vb.value.asnValue.counter64.QuadPart = b.counter64;
-            break;
-          default:
-            vb.value.asnValue.unsigned32 = b.unsigned32;
-            break;
-        }
-      }
-    }
+  *bindings = {};
+  if (trap.bindings.empty()) return TRUE;
+  bindings->list =
+      static_cast<SnmpVarBind*>(::SnmpUtilMemAlloc(static_cast<UINT>(trap.bindings.size() * sizeof(SnmpVarBind))));
+  for (size_t i = 0; bindings->list && i < trap.bindings.size(); ++i) {
+    const SimBinding& b = trap.bindings[i];
+    SnmpVarBind& vb = bindings->list[bindings->len++];
+    vb.name = AllocOid(b.name);
+    AsnAny& v = vb.value;
+    v.asnType = b.type;
+    if (b.type == ASN_INTEGER) v.asnValue.number = b.number;
+    else if (b.type == ASN_OBJECTIDENTIFIER) v.asnValue.object = AllocOid(b.oid);
+    else if (b.type == ASN_COUNTER64) v.asnValue.counter64.QuadPart = b.counter64;
+    else if (b.type == ASN_OCTETSTRING || b.type == ASN_IPADDRESS || b.type == ASN_BITS || b.type == ASN_OPAQUE ||
+             b.type == ASN_SEQUENCE)
+      v.asnValue.string = AllocOctets(b.octets);
+    else v.asnValue.unsigned32 = b.unsigned32;
   }
-  ++s.traps_handed_out;
-  return TRUE;
-}
-
-BOOL WINAPI SimTrapService::StrToOid(LPSTR text, AsnObjectIdentifier* oid) {
-  std::string t = text ? text : "";
-  if (!t.empty() && t[0] == '.') t.erase(0, 1);
-  std::vector<UINT> ids;
-  if (!t.empty() && (t[0] < '0' || t[0] > '9')) {
-    // A name, optionally followed by numbers: "sysUpTime.0".
-    size_t dot = t.find('.');
-    auto it = Names().find(t.substr(0, dot));
-    if (it == Names().end()) return FALSE;
-    ids = it->second;
-    if (dot != std::string::npos && !ParseNumbers(t.substr(dot + 1), &ids)) return FALSE;
-  } else if (!ParseNumbers(t, &ids)) {
-    return FALSE;
-  }
-  *oid = AllocOid(ids);
-  return oid->ids != nullptr;
-}
-
-BOOL WINAPI SimTrapService::OidToStr(AsnObjectIdentifier* oid, LPSTR* text) {
-  if (!oid || !oid->ids) return FALSE;
-  std::vector<UINT> ids(oid->ids, oid->ids + oid->idLength);
-  // The longest known prefix gives the name; the rest follows as numbers.
-  const std::string* best = nullptr;
-  size_t best_len = 0;
-  for (const auto& [name, prefix] : Names()) {
-    if (prefix.size() > best_len && prefix.size() <= ids.size() &&
-        std::equal(prefix.begin(), prefix.end(), ids.begin())) {
-      best = &name;
-      best_len = prefix.size();
-    }
-  }
-  if (!best || best_len < 4) return FALSE;
-  std::string out = *best;
-  for (size_t i = best_len; i < ids.size(); ++i) out.append(1, '.').append(std::to_string(ids[i]));
-  *text = static_cast<LPSTR>(::SnmpUtilMemAlloc(static_cast<UINT>(out.size() + 1)));
-  if (!*text) return FALSE;
-  std::memcpy(*text, out.c_str(), out.size() + 1);
   return TRUE;
 }
 

@@ -19,19 +19,12 @@ namespace brisel::test {
 struct SimBinding {
   std::vector<UINT> name;
   BYTE type = ASN_NULL;
-  LONG number = 0;          // INTEGER
-  ULONG unsigned32 = 0;     // Counter32, Gauge32, TimeTicks, Unsigned32
-  ULONGLONG counter64 = 0;  // Counter64
-  std::vector<BYTE> octets;  // OCTET STRING, IpAddress, BITS, Opaque
+  LONG number = 0;           // INTEGER
+  ULONG unsigned32 = 0;      // Counter32, Gauge32, TimeTicks, Unsigned32
+  ULONGLONG counter64 = 0;   // Counter64
+  std::vector<BYTE> octets;  // OCTET STRING, IpAddress, BITS, Opaque, SEQUENCE
   std::vector<UINT> oid;     // OBJECT IDENTIFIER
 };
-
-inline SimBinding Binding(std::vector<UINT> name, BYTE type) {
-  SimBinding b;
-  b.name = std::move(name);
-  b.type = type;
-  return b;
-}
 
 struct SimTrap {
   std::vector<UINT> enterprise;
@@ -59,7 +52,6 @@ class SimTrapService {
   void FailListen(DWORD code) { listen_error_ = code; }
 
   std::atomic<int> listen_calls{0};
-  std::atomic<int> traps_handed_out{0};
   // Blocks kept for traps with static_octets; the module must leave them alone.
   std::vector<void*> static_blocks;
 
@@ -69,17 +61,11 @@ class SimTrapService {
   static BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent, AsnNetworkAddress* source,
                                AsnInteger* generic, AsnInteger* specific, AsnOctetString* community,
                                AsnTimeticks* time_stamp, SnmpVarBindList* bindings);
-  static BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid);
-  static BOOL WINAPI OidToStr(AsnObjectIdentifier* oid, LPSTR* text);
 
   std::mutex lock_;
   std::deque<SimTrap> queue_;
   UniqueEvent available_;
   std::atomic<DWORD> listen_error_{0};
 };
-
-// Allocator helpers (SnmpUtilMemAlloc), usable by tests that build API data.
-AsnObjectIdentifier AllocOid(const std::vector<UINT>& ids);
-AsnOctetString AllocOctets(const std::vector<BYTE>& octets);
 
 }  // namespace brisel::test
