@@ -54,13 +54,15 @@ class SnmpEventsTest : public ::testing::Test {
   SimTrapService& sim_ = SimTrapService::Get();
 };
 
-// First in the program: these first reads start the process's worker.
+// First in the program: these first reads start the process's worker. Each
+// script gets its own copy; a trap its filter rejects still signals, with no
+// item; the last script lets go of its object without acknowledging.
 TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsStartOneWorkerAndEachSeeEveryTrapThroughItsFilter) {
-  constexpr int kThreads = 4, kTraps = 12;
+  constexpr int kThreads = 5, kTraps = 12;
   const char* const communities[] = {"alpha", "beta", "gamma"};
-  // Thread 0 takes everything; the others one community, all but one, odd numbers.
+  // Everything; one community, all but one, odd numbers; everything.
   const wchar_t* const filters[kThreads][2] = {
-      {L"", L""}, {L"COMMUNITY", L"ALPHA"}, {L"COMMUNITY", L":beta"}, {L"SPECIFIC", L"1,3,5,7,9,11"}};
+      {L"", L""}, {L"COMMUNITY", L"ALPHA"}, {L"COMMUNITY", L":beta"}, {L"SPECIFIC", L"1,3,5,7,9,11"}, {L"", L""}};
   std::barrier ready(kThreads + 1);
   std::vector<std::wstring> seen(kThreads);
   std::vector<std::thread> threads;
@@ -72,11 +74,13 @@ TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsStartOneWorkerAndEachSeeEveryTrapT
       ready.arrive_and_wait();
       long h = d.Long(L"Event");  // all at once
       ready.arrive_and_wait();
-      for (int i = 0; i < kTraps && Signalled(h); ++i) {
+      for (int i = 0; i < (t == 4 ? 1 : kTraps) && Signalled(h); ++i) {
         Dispatch trap = d.Long(L"Count") ? Dispatch::From(d.Get(L"Item", {1L}).value) : Dispatch();
         seen[t] += std::wstring(i ? L" " : L"") +
                    (trap ? trap.Text(L"Community") + L"/" + std::to_wstring(trap.Long(L"Specific")) : L"-");
-        EXPECT_EQ(WithText(d, L"ResetEvent"), kOk);
+        if (t != 4) {
+          EXPECT_EQ(WithText(d, L"ResetEvent"), kOk);
+        }
       }
     });
   }
@@ -93,11 +97,11 @@ TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsStartOneWorkerAndEachSeeEveryTrapT
                       L"alpha/0 beta/1 gamma/2 alpha/3 beta/4 gamma/5 alpha/6 beta/7 gamma/8 alpha/9 beta/10 gamma/11",
                       L"alpha/0 - - alpha/3 - - alpha/6 - - alpha/9 - -",
                       L"alpha/0 - gamma/2 alpha/3 - gamma/5 alpha/6 - gamma/8 alpha/9 - gamma/11",
-                      L"- beta/1 - alpha/3 - gamma/5 - beta/7 - alpha/9 - gamma/11"}));
+                      L"- beta/1 - alpha/3 - gamma/5 - beta/7 - alpha/9 - gamma/11", L"alpha/0"}));
   EXPECT_EQ(sim_.listen_calls.load(), 1) << "one worker listens";
 }
 
-TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneAndNoTraps) {
+TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneUntilOneLeaves) {
   std::vector<Dispatch> watchers;
   for (int i = 0; i < 64; ++i) {
     watchers.push_back(NewSnmpEvents());
