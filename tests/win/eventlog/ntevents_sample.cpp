@@ -1,7 +1,6 @@
 // NtEvents at work on a simulated event log (under Wine the real log stays
 // empty): the calls a script makes, late-bound, and the entries it gets.
-// The simulated service lives in this program only; the shipped DLL has no
-// such hook.   wine ntevents_sample.exe
+// The simulated service lives in this program only.   wine ntevents_sample.exe
 #include <windows.h>
 
 #include <clocale>
@@ -28,12 +27,10 @@ int main() {
   Variant text;
   std::printf("SetFilter TYPES ERROR,WARNING -> %ld\n",
               AsLong(watcher.Call(L"SetFilter", {L"TYPES", L"ERROR,WARNING", Arg::Out(&text)}).value));
-
   sim.Append(log, {.event_id = 0xC00003E8, .type = EVENTLOG_ERROR_TYPE, .category = 1, .source = L"SrcA",
                    .strings = {L"Spooler", L"stopped"}, .sid = SidBytes(L"S-1-5-18")});
-  sim.Append(log, {.event_id = 1004, .type = EVENTLOG_INFORMATION_TYPE, .category = 1, .source = L"SrcA",
-                   .strings = {L"%{S-1-5-18}", L"the console"}});
-  sim.Append(log, {.event_id = 1003, .type = EVENTLOG_WARNING_TYPE, .category = 2, .source = L"SrcA"});
+  sim.Append(log, {.event_id = 1004, .category = 1, .source = L"SrcA", .strings = {L"%{S-1-5-18}", L"the console"}});
+  sim.Append(log, {.event_id = 1003, .type = EVENTLOG_WARNING_TYPE, .source = L"SrcA"});
 
   // The worker's first pass reads what the log holds: one batch.
   HANDLE ready = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(watcher.Long(L"Event")));

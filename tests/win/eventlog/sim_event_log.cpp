@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
-#include <memory>
+#include <utility>
 
 #include "eventlog/message_text.h"
 #include "eventlog/testing.h"
@@ -16,15 +18,14 @@ namespace brisel::test {
 namespace {
 
 void PutBytes(std::vector<BYTE>* out, const void* p, size_t n) {
-  size_t old = out->size();
-  out->resize(old + n);
-  if (n) std::memcpy(out->data() + old, p, n);
+  out->insert(out->end(), static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + n);
 }
 
 void PutWide(std::vector<BYTE>* out, const std::wstring& s) { PutBytes(out, s.c_str(), (s.size() + 1) * sizeof(wchar_t)); }
 
-void AlignDword(std::vector<BYTE>* out) {
-  while (out->size() % sizeof(DWORD)) out->push_back(0);
+bool Failed(DWORD error) {
+  if (error) ::SetLastError(error);
+  return error != 0;
 }
 
 }  // namespace
@@ -71,35 +72,30 @@ std::vector<BYTE> SidBytes(const wchar_t* text) {
   return std::vector<BYTE>(p, p + ::GetLengthSid(sid));
 }
 
-std::vector<BYTE> LayoutRecord(DWORD number, const SimEntry& entry) {
+// Fixed part, source and computer names, SID (DWORD aligned), strings, no
+// data, padding, and the length once more.
+std::vector<BYTE> LayoutRecord(const SimEntry& entry) {
   EVENTLOGRECORD h = {};
   std::vector<BYTE> out(sizeof(EVENTLOGRECORD), 0);
   PutWide(&out, entry.source);
   PutWide(&out, entry.computer.empty() ? ThisComputer() : entry.computer);
-  AlignDword(&out);
-  if (!entry.sid.empty()) {
-    h.UserSidOffset = static_cast<DWORD>(out.size());
-    h.UserSidLength = static_cast<DWORD>(entry.sid.size());
-    PutBytes(&out, entry.sid.data(), entry.sid.size());
-  }
+  out.resize((out.size() + 3) & ~size_t(3));
+  h.UserSidOffset = entry.sid.empty() ? 0 : static_cast<DWORD>(out.size());
+  h.UserSidLength = static_cast<DWORD>(entry.sid.size());
+  PutBytes(&out, entry.sid.data(), entry.sid.size());
   h.StringOffset = static_cast<DWORD>(out.size());
   for (const auto& s : entry.strings) PutWide(&out, s);
   h.DataOffset = static_cast<DWORD>(out.size());
-  h.DataLength = static_cast<DWORD>(entry.data.size());
-  PutBytes(&out, entry.data.data(), entry.data.size());
-  AlignDword(&out);
+  out.resize((out.size() + 3) & ~size_t(3));
   h.Length = static_cast<DWORD>(out.size() + sizeof(DWORD));
   h.Reserved = 0x654c664c;  // "LfLe"
-  h.RecordNumber = number;
-  h.TimeWritten = entry.time_written ? entry.time_written : static_cast<DWORD>(std::time(nullptr));
-  h.TimeGenerated = h.TimeWritten;
+  h.TimeWritten = h.TimeGenerated = entry.time_written ? entry.time_written : static_cast<DWORD>(std::time(nullptr));
   h.EventID = entry.event_id;
   h.EventType = entry.type;
   h.NumStrings = static_cast<WORD>(entry.strings.size());
   h.EventCategory = entry.category;
   std::memcpy(out.data(), &h, sizeof h);
-  DWORD length = h.Length;
-  PutBytes(&out, &length, sizeof length);
+  PutBytes(&out, &h.Length, sizeof h.Length);
   return out;
 }
 
@@ -112,80 +108,47 @@ SimEventLogService::SimEventLogService() : api_{&Open, &Close, &GetOldest, &Read
   brisel::testing::UseEventLogApi(&api_);
 }
 
-SimEventLogService::Log& SimEventLogService::LogNamed(const std::wstring& name) { return logs_[name]; }
-
-SimEventLogService::Handle* SimEventLogService::Find(HANDLE h) {
-  auto it = handles_.find(h);
-  return it == handles_.end() ? nullptr : it->second.get();
-}
-
-void SimEventLogService::Signal(const std::wstring& log) {
-  for (auto& [h, handle] : handles_)
-    if (handle->log == log)
-      for (HANDLE e : handle->events) ::SetEvent(e);
-}
-
-DWORD SimEventLogService::Append(const std::wstring& log, const SimEntry& entry) {
-  std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
-  DWORD number = l.next_number++;
-  l.records.push_back({number, LayoutRecord(number, entry)});
-  Signal(log);
-  return number;
-}
-
 DWORD SimEventLogService::AppendRaw(const std::wstring& log, std::vector<BYTE> bytes) {
   std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
+  Log& l = logs_[log];
   DWORD number = l.next_number++;
-  if (bytes.size() >= 12) std::memcpy(bytes.data() + 8, &number, sizeof number);
-  l.records.push_back({number, std::move(bytes)});
-  Signal(log);
+  if (bytes.size() >= offsetof(EVENTLOGRECORD, TimeGenerated))
+    std::memcpy(&bytes[offsetof(EVENTLOGRECORD, RecordNumber)], &number, sizeof number);
+  l.records.emplace_back(number, std::move(bytes));
+  for (auto& [h, handle] : handles_)
+    if (handle.log == log)
+      for (HANDLE e : handle.events) ::SetEvent(e);
   return number;
 }
 
 void SimEventLogService::DropOldest(const std::wstring& log, size_t count) {
   std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
-  while (count-- && !l.records.empty()) l.records.pop_front();
+  auto& records = logs_[log].records;
+  records.erase(records.begin(), records.begin() + static_cast<ptrdiff_t>(std::min(count, records.size())));
 }
 
 void SimEventLogService::Clear(const std::wstring& log) {
   std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
-  l.records.clear();
-  l.next_number = 1;
+  logs_[log].records.clear();
+  logs_[log].next_number = 1;
 }
 
 void SimEventLogService::Remove(const std::wstring& log) {
   std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
-  l.records.clear();
-  l.removed = true;
+  logs_[log].records.clear();
+  logs_[log].removed = true;
 }
 
-void SimEventLogService::FailOldest(const std::wstring& log, DWORD error) {
+void SimEventLogService::Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error) {
   std::lock_guard lock(lock_);
-  LogNamed(log).oldest_error = error;
-}
-
-void SimEventLogService::FailReads(const std::wstring& log, DWORD error, int count) {
-  std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
-  l.fail_error = error;
-  l.fail_count = count;
+  logs_[log].read_error = read_error;
+  logs_[log].oldest_error = oldest_error;
 }
 
 void SimEventLogService::Reset() {
   std::lock_guard lock(lock_);
   logs_.clear();
-  fail_notify_ = false;
-}
-
-DWORD SimEventLogService::Oldest(const std::wstring& log) {
-  std::lock_guard lock(lock_);
-  Log& l = LogNamed(log);
-  return l.records.empty() ? 0 : l.records.front().number;
+  fail_notify = false;
 }
 
 size_t SimEventLogService::OpenHandles() {
@@ -193,48 +156,35 @@ size_t SimEventLogService::OpenHandles() {
   return handles_.size();
 }
 
+SimEventLogService::Log* SimEventLogService::LogOf(HANDLE h) {
+  auto it = handles_.find(h);
+  if (it != handles_.end()) return &logs_[it->second.log];
+  ::SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
+}
+
 HANDLE WINAPI SimEventLogService::Open(LPCWSTR server, LPCWSTR name) {
   SimEventLogService& s = Get();
   std::lock_guard lock(s.lock_);
-  if (server || !name) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
+  if (Failed(server || !name ? ERROR_INVALID_PARAMETER : s.logs_[name].removed ? ERROR_FILE_NOT_FOUND : 0))
     return nullptr;
-  }
-  if (s.LogNamed(name).removed) {
-    ::SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
-  auto handle = std::make_unique<Handle>();
-  handle->log = name;
-  HANDLE h = handle.get();
-  s.handles_[h] = std::move(handle);
+  HANDLE h = reinterpret_cast<HANDLE>(++s.last_handle_ * 4);
+  s.handles_[h].log = name;
   return h;
 }
 
 BOOL WINAPI SimEventLogService::Close(HANDLE h) {
   SimEventLogService& s = Get();
   std::lock_guard lock(s.lock_);
-  if (!s.handles_.erase(h)) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
+  return !Failed(s.handles_.erase(h) ? 0 : ERROR_INVALID_HANDLE);
 }
 
 BOOL WINAPI SimEventLogService::GetOldest(HANDLE h, PDWORD oldest) {
   SimEventLogService& s = Get();
   std::lock_guard lock(s.lock_);
-  Handle* handle = s.Find(h);
-  if (!handle) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  Log& l = s.LogNamed(handle->log);
-  if (l.oldest_error) {
-    ::SetLastError(l.oldest_error);
-    return FALSE;
-  }
-  *oldest = l.records.empty() ? 0 : l.records.front().number;
+  Log* l = s.LogOf(h);
+  if (!l || Failed(l->oldest_error)) return FALSE;
+  *oldest = l->records.empty() ? 0 : l->records.front().first;
   return TRUE;
 }
 
@@ -244,67 +194,35 @@ BOOL WINAPI SimEventLogService::Read(HANDLE h, DWORD flags, DWORD record, LPVOID
   ++s.reads;
   if (DWORD delay = s.read_delay_ms) ::Sleep(delay);
   std::lock_guard lock(s.lock_);
-  Handle* handle = s.Find(h);
-  if (!handle) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
+  Log* l = s.LogOf(h);
+  if (!l) return FALSE;
+  if (Failed(!buffer || !read || !needed || flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ)
+                 ? ERROR_INVALID_PARAMETER
+                 : 0))
     return FALSE;
-  }
-  if (!buffer || !read || !needed || flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ)) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
+  *read = *needed = 0;
+  if (Failed(l->removed ? ERROR_EVENTLOG_FILE_CHANGED : std::exchange(l->read_error, 0))) return FALSE;
+  if (Failed(l->records.empty() || record > l->records.back().first ? ERROR_HANDLE_EOF
+             : record < l->records.front().first                    ? ERROR_INVALID_PARAMETER
+                                                                    : 0))
     return FALSE;
+  // Whole records from the one asked for, as many as fit.
+  const size_t first = record - l->records.front().first;
+  for (size_t i = first; i < l->records.size() && *read + l->records[i].second.size() <= size; ++i) {
+    std::memcpy(static_cast<BYTE*>(buffer) + *read, l->records[i].second.data(), l->records[i].second.size());
+    *read += static_cast<DWORD>(l->records[i].second.size());
   }
-  *read = 0;
-  *needed = 0;
-  Log& l = s.LogNamed(handle->log);
-  if (l.removed) {
-    ::SetLastError(ERROR_EVENTLOG_FILE_CHANGED);
-    return FALSE;
-  }
-  if (l.fail_count > 0) {
-    --l.fail_count;
-    ::SetLastError(l.fail_error);
-    return FALSE;
-  }
-  if (l.records.empty() || record > l.records.back().number) {
-    ::SetLastError(ERROR_HANDLE_EOF);
-    return FALSE;
-  }
-  if (record < l.records.front().number) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  size_t index = record - l.records.front().number;
-  DWORD total = 0;
-  BYTE* out = static_cast<BYTE*>(buffer);
-  for (; index < l.records.size(); ++index) {
-    const auto& bytes = l.records[index].bytes;
-    if (total + bytes.size() > size) break;
-    std::memcpy(out + total, bytes.data(), bytes.size());
-    total += static_cast<DWORD>(bytes.size());
-  }
-  if (total == 0) {
-    *needed = static_cast<DWORD>(l.records[record - l.records.front().number].bytes.size());
-    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  *read = total;
-  return TRUE;
+  if (*read == 0) *needed = static_cast<DWORD>(l->records[first].second.size());
+  return !Failed(*read == 0 ? ERROR_INSUFFICIENT_BUFFER : 0);
 }
 
 BOOL WINAPI SimEventLogService::NotifyChange(HANDLE h, HANDLE event) {
   SimEventLogService& s = Get();
-  if (s.fail_notify_) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (Failed(s.fail_notify ? ERROR_ACCESS_DENIED : 0)) return FALSE;
   std::lock_guard lock(s.lock_);
-  Handle* handle = s.Find(h);
-  if (!handle) {
-    ::SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  handle->events.insert(event);
-  return TRUE;
+  Log* l = s.LogOf(h);
+  if (l) s.handles_[h].events.push_back(event);
+  return l != nullptr;
 }
 
 }  // namespace brisel::test

@@ -10,7 +10,6 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,6 @@ struct SimEntry {
   std::wstring computer{};  // empty: this machine's name
   std::vector<std::wstring> strings{};
   std::vector<BYTE> sid{};  // empty: no user
-  std::vector<BYTE> data{};
 };
 
 // The directory of the message DLLs built beside the tests, as a test program sees it.
@@ -35,14 +33,11 @@ std::wstring MessageDir();
 // A source of a log under the event-log service key (both made if new),
 // with the values that are not null (REG_EXPAND_SZ).
 bool AddLogSource(const std::wstring& log, const std::wstring& source, const wchar_t* event_files,
-                  const wchar_t* category_file, const wchar_t* parameter_files);
+                  const wchar_t* category_file = nullptr, const wchar_t* parameter_files = nullptr);
 // The log's key and its sources go.
 void RemoveLogKey(const std::wstring& log);
-
-// The bytes of one record as the platform returns it.
-std::vector<BYTE> LayoutRecord(DWORD number, const SimEntry& entry);
-// The binary form of a SID text ("S-1-5-18").
-std::vector<BYTE> SidBytes(const wchar_t* text);
+std::vector<BYTE> LayoutRecord(const SimEntry& entry);
+std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 std::wstring ThisComputer();
 
 class SimEventLogService {
@@ -50,54 +45,40 @@ class SimEventLogService {
   // The one service of the process, installed behind the table at first use.
   static SimEventLogService& Get();
 
-  // Appends to a log (made if new); signals its change events. Gives the
+  // Appends to a log (made if new), signals its change events, gives the
   // record number.
-  DWORD Append(const std::wstring& log, const SimEntry& entry);
-  // Appends bytes as they are (a damaged record); the record number field is
-  // set when the bytes hold one. Gives the number.
+  DWORD Append(const std::wstring& log, const SimEntry& entry) { return AppendRaw(log, LayoutRecord(entry)); }
+  // Bytes as they are (a damaged record); the number goes in when they hold its field.
   DWORD AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
-  // Drops the oldest records, as a log that wraps.
-  void DropOldest(const std::wstring& log, size_t count);
-  // Empties the log; numbering starts at 1 again.
-  void Clear(const std::wstring& log);
-  // The log is gone: opening fails, reads of open handles fail with 1503.
+  void DropOldest(const std::wstring& log, size_t count);  // as a log that wraps
+  void Clear(const std::wstring& log);                     // numbering starts at 1 again
+  // Opening fails with 2, reads of open handles fail with 1503.
   void Remove(const std::wstring& log);
-  // GetOldestEventLogRecord fails with this code (0: answers).
-  void FailOldest(const std::wstring& log, DWORD error);
-  // The next reads of the log fail with this code.
-  void FailReads(const std::wstring& log, DWORD error, int count);
-  void FailNotify(bool fail) { fail_notify_ = fail; }
-  // Forget every log (handles stay valid and read empty logs).
-  void Reset();
-
-  DWORD Oldest(const std::wstring& log);
+  // The next read fails with read_error (0: none); the oldest-record query
+  // fails with oldest_error until set again.
+  void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
+  void Reset();  // forgets every log; handles stay and read empty logs
   size_t OpenHandles();
+
+  std::atomic<bool> fail_notify{false};  // NotifyChangeEventLog fails with 5
   std::atomic<long> reads{0};
-  // Every read takes this long, as on a slow or remote log.
-  std::atomic<DWORD> read_delay_ms{0};
+  std::atomic<DWORD> read_delay_ms{0};  // as on a slow or remote log
 
  private:
-  struct Record {
-    DWORD number;
-    std::vector<BYTE> bytes;
-  };
   struct Log {
-    std::deque<Record> records;
+    std::deque<std::pair<DWORD, std::vector<BYTE>>> records;  // number, bytes
     DWORD next_number = 1;
     bool removed = false;
-    DWORD fail_error = 0;
-    int fail_count = 0;
+    DWORD read_error = 0;
     DWORD oldest_error = 0;
   };
   struct Handle {
     std::wstring log;
-    std::set<HANDLE> events;
+    std::vector<HANDLE> events;
   };
 
   SimEventLogService();
-  Log& LogNamed(const std::wstring& name);
-  Handle* Find(HANDLE h);
-  void Signal(const std::wstring& log);
+  Log* LogOf(HANDLE h);  // null with 6 as the last error
 
   static HANDLE WINAPI Open(LPCWSTR server, LPCWSTR name);
   static BOOL WINAPI Close(HANDLE h);
@@ -107,8 +88,8 @@ class SimEventLogService {
 
   std::mutex lock_;
   std::map<std::wstring, Log> logs_;
-  std::map<HANDLE, std::unique_ptr<Handle>> handles_;
-  std::atomic<bool> fail_notify_{false};
+  std::map<HANDLE, Handle> handles_;
+  uintptr_t last_handle_ = 0;
   EventLogApi api_;
 };
 

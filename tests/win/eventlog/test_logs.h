@@ -22,28 +22,24 @@ class TestLog {
       for (const char* p = info->name(); *p; ++p) name_ += static_cast<wchar_t>(*p);
     name_ += L"_" + std::to_wstring(::GetCurrentProcessId()) + (suffix.empty() ? L"" : L"_" + suffix);
     SimEventLogService::Get().Reset();
-    const wchar_t* a = L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll";
+    const wchar_t *a = L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll", *b = L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll";
     AddSource(L"SrcA", L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll;%BRISEL_EVMSG_DIR%\\evmsg_b.dll", a,
               L"%BRISEL_EVMSG_DIR%\\absent.dll;%BRISEL_EVMSG_DIR%\\evparam.dll");
     AddSource(L"NoParam", a);
     AddSource(L"MissingFirst", L"%BRISEL_EVMSG_DIR%\\absent.dll;%BRISEL_EVMSG_DIR%\\evmsg_b.dll");
     AddSource(L"Plain", nullptr);
-    AddSource(L"OnlyA", a);
-    AddSource(L"OnlyB", L"%BRISEL_EVMSG_DIR%\\evmsg_b.dll");
+    AddSource(L"OnlyB", b);
     AddSource(L"OnlyP", L"%BRISEL_EVMSG_DIR%\\evparam.dll");
   }
-  ~TestLog() { Remove(); }
+  ~TestLog() { RemoveLogKey(name_); }
   TestLog(const TestLog&) = delete;
   TestLog& operator=(const TestLog&) = delete;
 
   const std::wstring& Name() const { return name_; }
-  // Sets the values that are not null.
   void AddSource(const std::wstring& source, const wchar_t* event_files, const wchar_t* category_file = nullptr,
                  const wchar_t* parameter_files = nullptr) {
     ASSERT_TRUE(AddLogSource(name_, source, event_files, category_file, parameter_files));
   }
-  // The log's key goes; the simulated log stays until the next test log.
-  void Remove() { RemoveLogKey(name_); }
   DWORD Append(const SimEntry& entry) { return SimEventLogService::Get().Append(name_, entry); }
 
  private:

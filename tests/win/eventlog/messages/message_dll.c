@@ -2,8 +2,6 @@
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  (void)instance;
-  (void)reason;
-  (void)reserved;
+  (void)instance, (void)reason, (void)reserved;
   return TRUE;
 }
