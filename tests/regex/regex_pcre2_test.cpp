@@ -6,42 +6,29 @@
 
 #include <random>
 #include <string>
-#include <vector>
 
 namespace {
 
-struct Case {
-    const char16_t* pattern;
-    const char16_t* subject;
-};
-
-const Case kTable[] = {
-    {u"ERR", u"AN ERROR"}, {u"^ERR", u"AN ERROR"}, {u"ERROR$", u"AN ERROR"}, {u"a*", u"bbb"},
-    {u"", u"abc"}, {u"", u""}, {u"[a-c]+", u"xxbca"}, {u"[^0-9]", u"123"}, {u"[]x]", u"a]x"},
-    {u"[a-]", u"b-a"}, {u"\\d", u"12d"}, {u"DISK|NTFS", u"an NTFS disk"},
-    {u"(DISK|NTFS) ERROR", u"DISK NTFS ERROR"}, {u"ab*", u"abbb"}, {u"ab*", u"a"}, {u"(a|)", u"b"},
-    {u"(a|ab)(c|bcd)(d*)", u"abcd"}, {u"(a+|b)*", u"ab"}, {u"(a+|b)+", u"ab"}, {u"(a+|b)?", u"ab"},
-    {u"[^ab]*", u"cde"}, {u"a.c", u"a\nc"}, {u"a$", u"a\n"}, {u"^$", u""}, {u"$", u"abc"},
-    {u"x*$", u"axx"}, {u"(a|b)*c|(a|ab)*c", u"abc"}, {u"a(b|c)*d", u"abcbcbd"},
-    {u"((a)|b)+", u"ab"}, {u"(a*)?b", u"aab"}, {u"(a?)?", u"a"}, {u"(^a|b)c", u"bc"},
-    {u"a|^b", u"xb"}, {u"[-a]+", u"--a-"}, {u"[a-c-e]+", u"abcde-"}, {u"[]-a]+", u"^_`a]"},
-    {u"a\\*b", u"aa*b"}, {u"\\(x\\)", u"(x)"}, {u"a{2}", u"aa{2}"}, {u"[\\]]", u"\\]"},
+const struct Case {
+    const char16_t *pattern, *subject;
+} kTable[] = {
+    // What the generator below does not make: words, digits, escapes of syntax, chained and edge ranges.
+    {u"ERR", u"AN ERROR"}, {u"", u"abc"}, {u"[^0-9]", u"123"}, {u"[a-]", u"b-a"},
+    {u"DISK|NTFS", u"an NTFS disk"}, {u"(DISK|NTFS) ERROR", u"DISK NTFS ERROR"},
+    {u"(a|ab)(c|bcd)(d*)", u"abcd"}, {u"\\(x\\)", u"(x)"}, {u"a{2}", u"aa{2}"}, {u"[\\]]", u"\\]"},
     {u".*timeout.*", u"connection timeout after 30s"}, {u"[0-9]+ bytes", u"wrote 4096 bytes"},
-    {u"(x+x+)+y", u"xxxxxxxxxxxxxxxxxxxxy"}, {u"(a|aa)*c", u"aaaaaaaaaaaac"}, {u"(a|a)*b", u"aaaab"},
-    {u"(ab|a)(bc|c)*$", u"abcbc"}, {u"(a|b|c)*b(a|b)", u"abcbabba"}, {u"a*a*a*b", u"aaaaaab"},
-    {u"(.*)(.*)x", u"abxcdx"}, {u"b.*cd", u"cd bbbb"}, {u"(aa|a)+$", u"aaa"},
+    {u"(.*)(.*)x", u"abxcdx"}, {u"b.*cd", u"cd bbbb"},
+    // Long repetitive subjects, where the backtracking engines work hardest.
+    {u"(x+x+)+y", u"xxxxxxxxxxxxxxxxxxxxy"}, {u"(a|aa)*c", u"aaaaaaaaaaaac"}, {u"(a|a)*b", u"aaaab"}, {u"a*a*a*b", u"aaaaaab"},
+    {u"(a|b)*ab(a|b)", u"aaaaaaaabaaaaaaaaaabbaaaaaaaaaaaaaaaaaca"}, {u"(.*a)*b", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaac"},
+    {u"([ab]*c)+$", u"aabacabbbcaaaaaaaaaaaaaaaaaaab"}, {u"^(a|b)*$", u"abababababababababababababababc"},
+    {u"(aa|a)*(ab|b)", u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac"},
 };
 
 TEST(RegexPcre2, HandWrittenTableAgrees) {
     for (const Case& c : kTable) {
         CRegex re;
         ASSERT_TRUE(re.Compile(c.pattern)) << Show(c.pattern);
-        PeerMatch peer = Pcre2Search(ToPcre2(c.pattern), c.subject);
-        ASSERT_TRUE(peer.decided) << Show(c.pattern);
-        EXPECT_EQ(re.Search(c.subject), peer.start) << Show(c.pattern) << " in " << Show(c.subject);
-        if (peer.start >= 0) {
-            EXPECT_EQ(re.MatchLength(), peer.length) << Show(c.pattern);
-        }
         EXPECT_EQ(CrossCheck(c.pattern, c.subject), "");
     }
 }
@@ -72,44 +59,14 @@ std::u16string RandomSubject(std::mt19937& rng) {
 
 TEST(RegexPcre2, GeneratedPairsAgree) {
     std::mt19937 rng(20240601);
-    int compiled = 0, compared = 0;
+    int compiled = 0;
     for (int i = 0; i < 20000; ++i) {
-        std::u16string pattern = RandomPattern(rng);
-        CRegex re;
-        if (!re.Compile(pattern)) continue;
+        const std::u16string pattern = RandomPattern(rng);
+        if (!CRegex().Compile(pattern)) continue;
         ++compiled;
-        // Whatever compiles here must compile there too.
-        ASSERT_NE(Pcre2Search(ToPcre2(pattern), u"").decided, false) << Show(pattern);
-        for (int j = 0; j < 8; ++j) {
-            std::u16string subject = RandomSubject(rng);
-            std::string report = CrossCheck(pattern, subject);
-            ASSERT_EQ(report, "");
-            ++compared;
-        }
+        for (int j = 0; j < 8; ++j) ASSERT_EQ(CrossCheck(pattern, RandomSubject(rng)), "");
     }
-    EXPECT_GT(compiled, 5000);
-    std::printf("generated: %d patterns compiled, %d pattern/subject pairs compared\n", compiled, compared);
-}
-
-TEST(RegexPcre2, LongerSubjectsAgree) {
-    // Repetitive subjects make the backtracking engines work; PCRE2 may give up on
-    // some (its match limit), the engines of CRegex must not disagree.
-    std::mt19937 rng(77);
-    const char16_t* patterns[] = {u"(a|aa)*c", u"(a|a)*b", u"(x+x+)+y", u"(a|b)*ab(a|b)", u"(.*a)*b",
-                                  u"([ab]*c)+$", u"^(a|b)*$", u"(aa|a)*(ab|b)"};
-    for (const char16_t* pattern : patterns) {
-        for (int len : {0, 1, 5, 17, 40, 100}) {
-            for (int k = 0; k < 4; ++k) {
-                std::u16string subject;
-                std::uniform_int_distribution<int> pick(0, 9);
-                for (int i = 0; i < len; ++i) {
-                    int r = pick(rng);
-                    subject += r < 7 ? pattern[1] : r < 9 ? u'b' : u'c';
-                }
-                ASSERT_EQ(CrossCheck(pattern, subject), "");
-            }
-        }
-    }
+    EXPECT_GT(compiled, 5000);  // the generator still reaches the syntax
 }
 
 }  // namespace

@@ -10,14 +10,18 @@
 
 namespace {
 
+std::string Hex(char16_t c) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "\\x{%x}", unsigned(c));
+    return buffer;
+}
+
 void AppendLiteral(std::u16string& out, char16_t c) {
     if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
         out += c;
-        return;
+    } else {
+        for (char h : Hex(c)) out += char16_t(h);
     }
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "\\x{%x}", unsigned(c));
-    for (const char* p = buffer; *p; ++p) out += char16_t(*p);
 }
 
 }  // namespace
@@ -25,157 +29,110 @@ void AppendLiteral(std::u16string& out, char16_t c) {
 std::u16string ToPcre2(std::u16string_view p) {
     std::u16string out;
     for (std::size_t i = 0; i < p.size(); ++i) {
-        char16_t c = p[i];
-        switch (c) {
-        case u'\\':
-            AppendLiteral(out, p[++i]);
-            break;
-        case u'(':
-            out += u"(?:";
-            break;
-        case u')': case u'|': case u'*': case u'+': case u'?': case u'.':
-            out += c;
-            break;
-        case u'^':
-            out += u"(?:^)";  // PCRE2 refuses a repetition sign right after an assertion
-            break;
-        case u'$':
-            out += u"(?:$)";
-            break;
+        switch (p[i]) {
+        case u'\\': AppendLiteral(out, p[++i]); break;
+        case u'(': out += u"(?:"; break;
+        case u')': case u'|': case u'*': case u'+': case u'?': case u'.': out += p[i]; break;
+        case u'^': out += u"(?:^)"; break;  // PCRE2 refuses a repetition sign right after an assertion
+        case u'$': out += u"(?:$)"; break;
         case u'[': {
-            // Spelled out as this dialect reads it: a leading ] or - is a member, X-Y
-            // runs from the character written before the - to the one after it, and
-            // a - before the ] is a member.
-            ++i;
+            // A leading ] or - is a member, X-Y runs from the character written before the -
+            // to the one after it, and a - before the ] is a member.
             out += u'[';
-            if (p[i] == u'^') {
-                out += u'^';
-                ++i;
-            }
-            char16_t previous = 0;
-            std::vector<std::pair<char16_t, char16_t>> ranges;
-            if (p[i] == u']' || p[i] == u'-') {
-                previous = p[i++];
-                ranges.emplace_back(previous, previous);
-            }
+            if (p[++i] == u'^') out += p[i++];
+            char16_t previous = p[i];
+            AppendLiteral(out, p[i++]);
             while (p[i] != u']') {
                 if (p[i] == u'-' && p[i + 1] != u']') {
-                    ranges.emplace_back(previous, p[i + 1]);
-                    previous = p[i + 1];
-                    i += 2;
-                    continue;
-                }
-                previous = p[i++];
-                ranges.emplace_back(previous, previous);
-            }
-            for (auto [lo, hi] : ranges) {
-                AppendLiteral(out, lo);
-                if (hi != lo) {
                     out += u'-';
-                    AppendLiteral(out, hi);
+                    AppendLiteral(out, p[i + 1]);
+                    AppendLiteral(out, previous = p[i + 1]);  // the end of a range may start the next
+                    i += 2;
+                } else {
+                    AppendLiteral(out, previous = p[i++]);
                 }
             }
             out += u']';
             break;
         }
-        default:
-            AppendLiteral(out, c);
-            break;
+        default: AppendLiteral(out, p[i]); break;
         }
     }
     return out;
-}
-
-PeerMatch Pcre2Search(std::u16string_view translated, std::u16string_view subject) {
-    PeerMatch result;
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
-                                     PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
-    if (!code) return result;
-    pcre2_match_context* context = pcre2_match_context_create(nullptr);
-    pcre2_set_match_limit(context, 2000000);
-    pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
-    int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, 0, data, context);
-    if (rc >= 0) {
-        PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
-        result = PeerMatch{true, int32_t(ovector[0]), int32_t(ovector[1] - ovector[0])};
-    } else if (rc == PCRE2_ERROR_NOMATCH) {
-        result.decided = true;
-    }
-    pcre2_match_data_free(data);
-    pcre2_match_context_free(context);
-    pcre2_code_free(code);
-    return result;
 }
 
 std::string Show(std::u16string_view text) {
     std::string out;
-    for (char16_t c : text) {
-        if (c >= 0x20 && c < 0x7F && c != u'\\') {
-            out += char(c);
-        } else {
-            char buffer[16];
-            std::snprintf(buffer, sizeof buffer, "\\x{%x}", unsigned(c));
-            out += buffer;
-        }
-    }
+    for (char16_t c : text) out += c >= 0x20 && c < 0x7F && c != u'\\' ? std::string(1, char(c)) : Hex(c);
     return out;
 }
 
-std::string CrossCheck(std::u16string_view pattern, std::u16string_view given, bool withPcre2) {
+namespace {
+
+struct Outcome {
+    const char* engine;
+    int32_t start, length;
+};
+
+// PCRE2 (16-bit, interpreter); false when it refuses the pattern or hits its match limit.
+bool Pcre2Search(std::u16string_view pattern, std::u16string_view subject, Outcome& result, bool& refused) {
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    const std::u16string translated = ToPcre2(pattern);
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                     PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+    refused = !code;
+    if (!code) return false;
+    pcre2_match_context* context = pcre2_match_context_create(nullptr);
+    pcre2_set_match_limit(context, 2000000);
+    pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, 0, data, context);
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
+    result = rc >= 0 ? Outcome{"pcre2", int32_t(ovector[0]), int32_t(ovector[1] - ovector[0])} : Outcome{"pcre2", -1, 0};
+    pcre2_match_data_free(data);
+    pcre2_match_context_free(context);
+    pcre2_code_free(code);
+    return rc >= 0 || rc == PCRE2_ERROR_NOMATCH;
+}
+
+}  // namespace
+
+std::string CrossCheck(std::u16string_view pattern, std::u16string_view given) {
     CRegex re;
     if (!re.Compile(pattern)) return {};
-    // Searched in a buffer of exactly its length: a read past the end is then
-    // a heap overflow that the sanitizers stop, not a read of a terminator.
+    // Searched in a buffer of exactly its length: a read past the end is then a heap
+    // overflow that the sanitizers stop, not a read of a terminator.
     std::unique_ptr<char16_t[]> exact(new char16_t[given.size()]);
     std::copy(given.begin(), given.end(), exact.get());
     const std::u16string_view subject(exact.get(), given.size());
-    struct Run {
-        const char* name;
-        RegexSearchTuning tuning;
+    using E = RegexSearchTuning::Engine;
+    using M = RegexSearchTuning::Memo;
+    const std::pair<const char*, RegexSearchTuning> runs[] = {
+        {"automatic", {}},
+        {"breadth", {.engine = E::Breadth}},
+        {"memo", {.engine = E::Backtrack, .memo = M::Always}},
+        {"plain", {.engine = E::Backtrack, .memo = M::Never, .stepLimit = 200000}},
+        {"tight", {.memo = M::Always, .stackBudget = 2}},  // budgets so small that the engine changes midway
     };
-    RegexSearchTuning automatic;
-    RegexSearchTuning breadth;
-    breadth.engine = RegexSearchTuning::Engine::Breadth;
-    RegexSearchTuning memo;
-    memo.engine = RegexSearchTuning::Engine::Backtrack;
-    memo.memo = RegexSearchTuning::Memo::Always;
-    RegexSearchTuning plain;
-    plain.engine = RegexSearchTuning::Engine::Backtrack;
-    plain.memo = RegexSearchTuning::Memo::Never;
-    plain.stepLimit = 200000;
-    RegexSearchTuning tight;  // budgets so small that the search changes engine midway
-    tight.memo = RegexSearchTuning::Memo::Always;
-    tight.stackBudget = 2;
-    const Run runs[] = {{"automatic", automatic}, {"breadth", breadth}, {"memo", memo}, {"plain", plain},
-                        {"tight", tight}};
-    int32_t refStart = -2, refLength = 0;
-    const char* refName = nullptr;
     std::string report;
-    auto compare = [&](const char* name, int32_t start, int32_t length) {
-        if (!refName) {
-            refName = name;
-            refStart = start;
-            refLength = length;
-        } else if (start != refStart || (start >= 0 && length != refLength)) {
-            char buffer[200];
-            std::snprintf(buffer, sizeof buffer, "%s: %d+%d, %s: %d+%d; ", refName, refStart, refLength, name,
-                          start, length);
-            report += buffer;
-        }
-    };
-    for (const Run& run : runs) {
+    std::vector<Outcome> outcomes;
+    for (const auto& [name, tuning] : runs) {
         RegexSearchStats stats;
-        int32_t start = re.Search(subject, run.tuning, &stats);
+        const int32_t start = re.Search(subject, tuning, &stats);
         if (stats.gaveUp) continue;
-        if (start >= 0 && (re.MatchText() != subject.substr(start, re.MatchLength()))) report += "match text; ";
-        compare(run.name, start, re.MatchLength());
+        if (start >= 0 && re.MatchText() != subject.substr(start, re.MatchLength())) report += "match text; ";
+        outcomes.push_back({name, start, re.MatchLength()});
     }
-    if (withPcre2) {
-        PeerMatch peer = Pcre2Search(ToPcre2(pattern), subject);
-        if (peer.decided) compare("pcre2", peer.start, peer.length);
+    Outcome peer{};
+    bool refused = false;
+    if (Pcre2Search(pattern, subject, peer, refused)) outcomes.push_back(peer);
+    if (refused) report += "pcre2 refuses the pattern; ";
+    for (const Outcome& o : outcomes) {
+        if (o.start != outcomes[0].start || o.length != outcomes[0].length) {
+            report += std::string(outcomes[0].engine) + ": " + std::to_string(outcomes[0].start) + "+" +
+                      std::to_string(outcomes[0].length) + ", " + o.engine + ": " + std::to_string(o.start) + "+" +
+                      std::to_string(o.length) + "; ";
+        }
     }
-    if (!report.empty()) report = "pattern " + Show(pattern) + " subject " + Show(subject) + ": " + report;
-    return report;
+    return report.empty() ? report : "pattern " + Show(pattern) + " subject " + Show(subject) + ": " + report;
 }

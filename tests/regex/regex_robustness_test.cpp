@@ -25,22 +25,21 @@ constexpr std::size_t kSmallStack = 8 * 64 * 1024;
 constexpr std::size_t kSmallStack = 64 * 1024;
 #endif
 
-// Runs work on a new thread with a 64 KiB stack and waits for it.
-void RunOnSmallStack(const std::function<void()>& work) {
-    void* arg = const_cast<std::function<void()>*>(&work);
+// Runs work on a new thread with a small stack and waits for it.
+void RunOnSmallStack(std::function<void()> work) {
 #ifdef _WIN32
     struct Start { static DWORD WINAPI Thread(void* w) { return (*static_cast<std::function<void()>*>(w))(), 0; } };
-    HANDLE thread = CreateThread(nullptr, kSmallStack, Start::Thread, arg, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = CreateThread(nullptr, kSmallStack, Start::Thread, &work, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
 #else
-    auto start = [](void* w) -> void* { return (*static_cast<std::function<void()>*>(w))(), nullptr; };
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     ASSERT_EQ(pthread_attr_setstacksize(&attr, kSmallStack), 0);
     pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, &attr, start, arg), 0);
+    auto start = [](void* w) -> void* { return (*static_cast<std::function<void()>*>(w))(), nullptr; };
+    ASSERT_EQ(pthread_create(&thread, &attr, start, &work), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
 #endif

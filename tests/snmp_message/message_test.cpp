@@ -2,19 +2,14 @@
 // every target: the i686 build checks the length arithmetic with a 32-bit size type.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
 
-#include "snmp/message/snmp_message.h"
-#include "tests/snmp_message/fault_table.h"
+#include "tests/snmp_message/test_messages.h"
 
 namespace brisel::snmp {
 namespace {
 
 using testing::Bytes;
-using testing::Of;
-
-DecodeError DecodeBytes(const Bytes& b, Message* m) { return Decode(b.data(), b.size(), m); }
 
 // Written out by hand, not by our encoder.
 const Bytes kV1Trap = testing::Hex(
@@ -28,12 +23,12 @@ const Bytes kV2Trap = testing::Hex(
 TEST(SnmpMessage, HandWrittenNotificationsDecodeAndEncodeMinimally) {
   Message v1 = testing::Notification(PduKind::kTrapV1), v2 = testing::Notification(PduKind::kTrapV2);
   v1.specific = 128;
-  v1.bindings = {{{1, 3, 6, 1, 2, 1, 2, 1, 0}, Of(Tag::kOctetString)}};
+  v1.bindings = {{{1, 3, 6, 1, 2, 1, 2, 1, 0}, testing::Of(Tag::kOctetString)}};
   v1.bindings[0].value.octets = {'h', 'o', 's', 't', 0x0A};
   v2.request_id = 77;
   for (const auto& [bytes, expected] : {std::pair(kV1Trap, v1), std::pair(kV2Trap, v2)}) {
     Message m;
-    ASSERT_EQ(DecodeBytes(bytes, &m), DecodeError::kOk);
+    ASSERT_EQ(Decode(bytes.data(), bytes.size(), &m), DecodeError::kOk);
     EXPECT_EQ(m, expected);
     EXPECT_EQ(Encode(m), bytes);
   }
@@ -47,7 +42,7 @@ TEST(SnmpMessage, HandWrittenNotificationsDecodeAndEncodeMinimally) {
   for (const Message& valid : testing::ValidMessages()) {
     const Bytes b = Encode(valid);
     Message back;
-    ASSERT_EQ(DecodeBytes(b, &back), DecodeError::kOk);
+    ASSERT_EQ(Decode(b.data(), b.size(), &back), DecodeError::kOk);
     EXPECT_EQ(back, valid);
     for (std::size_t n = 0; n < b.size(); ++n) {
       ASSERT_EQ(Decode(b.data(), n, &back), DecodeError::kTruncated) << n << " of " << b.size();
@@ -59,7 +54,7 @@ TEST(SnmpMessage, EachFaultRefusedWithItsReason) {
   for (const testing::Fault& f : testing::Faults()) {
     Message m;
     m.community = "untouched";
-    EXPECT_EQ(DecodeBytes(f.datagram, &m), f.ours) << f.name;
+    EXPECT_EQ(Decode(f.datagram.data(), f.datagram.size(), &m), f.ours) << f.name;
     if (f.ours != DecodeError::kOk) {
       EXPECT_EQ(m.community, "untouched") << f.name << ": a refused datagram leaves the output alone";
     }
@@ -67,37 +62,36 @@ TEST(SnmpMessage, EachFaultRefusedWithItsReason) {
 }
 
 Value OidValue(Oid oid) {
-  Value v = Of(Tag::kObjectId);
+  Value v = testing::Of(Tag::kObjectId);
   v.oid = std::move(oid);
   return v;
 }
 
-// The v1 view of v2 notifications (RFC 3584, 3.2), one rule per row; the v1 fields of a v1 trap as sent.
+// The v1 view of v2 notifications (RFC 3584, 3.2), one rule per row; a v1 trap's fields as sent.
 TEST(SnmpMessage, V1View) {
   const Oid kTrapOid = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0}, kEnterprise = {1, 3, 6, 1, 6, 3, 1, 1, 4, 3, 0};
   const Oid kTrapAddress = {1, 3, 6, 1, 6, 3, 18, 1, 3, 0}, kUpTime = {1, 3, 6, 1, 2, 1, 1, 3, 0};
-  const Oid kTraps = {1, 3, 6, 1, 6, 3, 1, 1, 5}, kCisco = {1, 3, 6, 1, 4, 1, 9};
-  const std::array<std::uint8_t, 4> sender = {192, 168, 1, 5};
+  const Oid kTraps = {1, 3, 6, 1, 6, 3, 1, 1, 5}, kCisco = {1, 3, 6, 1, 4, 1, 9}, kSpecific5 = {1, 3, 6, 1, 4, 1, 9, 0, 5};
+  using Address = std::array<std::uint8_t, 4>;
+  const Address sender = {192, 168, 1, 5};
   auto standard = [](std::uint32_t n) { return Oid{1, 3, 6, 1, 6, 3, 1, 1, 5, n}; };
-  Value address = Of(Tag::kIpAddress), integer = Of(Tag::kInteger), ticks = Of(Tag::kTimeTicks);
+  Value address = testing::Of(Tag::kIpAddress), integer = testing::Of(Tag::kInteger), ticks = testing::Of(Tag::kTimeTicks);
   address.octets = {10, 1, 2, 3};
   integer.integer = -5;
   ticks.number = 99;
   // trap_oid empty: no snmpTrapOID.0 binding; extra: bindings after the trap OID and an INTEGER binding.
-  const struct { const char* name; Oid trap_oid; std::vector<VarBind> extra; Oid enterprise; std::int32_t generic, specific; std::array<std::uint8_t, 4> agent; } rows[] = {
-      {"coldStart", standard(1), {}, kTraps, 0, 0, sender}, {"warmStart", standard(2), {}, kTraps, 1, 0, sender},
-      {"linkDown", standard(3), {}, kTraps, 2, 0, sender}, {"linkUp", standard(4), {}, kTraps, 3, 0, sender},
-      {"authenticationFailure", standard(5), {}, kTraps, 4, 0, sender}, {"egpNeighborLoss", standard(6), {}, kTraps, 5, 0, sender},
-      {"standard trap, enterprise given", standard(3), {{kEnterprise, OidValue(kCisco)}}, kCisco, 2, 0, sender},
-      {"snmpTraps.7 is not standard", standard(7), {}, kTraps, 6, 7, sender},
-      {"specific trap after a 0 arc", {1, 3, 6, 1, 4, 1, 9, 0, 5}, {}, kCisco, 6, 5, sender},
+  const struct { const char* name; Oid trap_oid; std::vector<VarBind> extra; Oid enterprise; std::int32_t generic, specific; Address agent; } rows[] = {
+      {"coldStart", standard(1), {}, kTraps, 0, 0, sender}, {"linkDown", standard(3), {}, kTraps, 2, 0, sender},
+      {"egpNeighborLoss", standard(6), {}, kTraps, 5, 0, sender}, {"standard trap, enterprise given", standard(3), {{kEnterprise, OidValue(kCisco)}}, kCisco, 2, 0, sender},
+      {"snmpTraps.0 is not standard", standard(0), {}, kTraps, 6, 0, sender}, {"snmpTraps.7 is not standard", standard(7), {}, kTraps, 6, 7, sender},
+      {"specific trap after a 0 arc", kSpecific5, {}, kCisco, 6, 5, sender},
       {"specific trap without a 0 arc", {1, 3, 6, 1, 4, 1, 9, 9, 5}, {}, {1, 3, 6, 1, 4, 1, 9, 9}, 6, 5, sender},
-      {"enterprise binding ignored when not standard", {1, 3, 6, 1, 4, 1, 9, 0, 5}, {{kEnterprise, OidValue({1, 3, 6, 1, 4, 1, 11})}}, kCisco, 6, 5, sender},
+      {"enterprise binding ignored when not standard", kSpecific5, {{kEnterprise, OidValue({1, 3, 6, 1, 4, 1, 11})}}, kCisco, 6, 5, sender},
       {"specific above 2^31-1 wraps", {1, 3, 6, 1, 4, 1, 9, 0, 4294967295u}, {}, kCisco, 6, -1, sender},
-      {"agent from snmpTrapAddress.0", {1, 3, 6, 1, 4, 1, 9, 0, 5}, {{kTrapAddress, address}}, kCisco, 6, 5, {10, 1, 2, 3}},
-      {"malformed snmpTrapAddress.0 ignored", {1, 3, 6, 1, 4, 1, 9, 0, 5}, {{kTrapAddress, Of(Tag::kNull)}}, kCisco, 6, 5, sender},
+      {"agent from snmpTrapAddress.0", kSpecific5, {{kTrapAddress, address}}, kCisco, 6, 5, {10, 1, 2, 3}},
+      {"malformed snmpTrapAddress.0 ignored", kSpecific5, {{kTrapAddress, testing::Of(Tag::kNull)}}, kCisco, 6, 5, sender},
       {"no snmpTrapOID.0", {}, {}, {}, 6, 0, sender},
-      {"only the first snmpTrapOID.0 and sysUpTime.0 count; later ones are left out too", {1, 3, 6, 1, 4, 1, 9, 0, 5},
+      {"only the first snmpTrapOID.0 and sysUpTime.0 count; later ones are left out too", kSpecific5,
        {{kTrapOid, OidValue(standard(1))}, {kUpTime, ticks}}, kCisco, 6, 5, sender},
   };
   for (const auto& r : rows) {
@@ -119,7 +113,7 @@ TEST(SnmpMessage, V1View) {
   v1trap.bindings = {{kUpTime, ticks}, {kTrapOid, OidValue(standard(1))}};  // a v1 trap's bindings are all its own
   const V1Fields v1 = ToV1(v1trap, sender);
   EXPECT_EQ(std::tuple(v1.enterprise, v1.generic, v1.specific, v1.agent_address, v1.time_stamp),
-            std::tuple(kCisco, 6, 5, std::array<std::uint8_t, 4>{10, 0, 0, 1}, 12345u));
+            std::tuple(kCisco, 6, 5, Address{10, 0, 0, 1}, 12345u));
   EXPECT_EQ(v1.bindings, v1trap.bindings);
 }
 
