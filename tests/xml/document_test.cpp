@@ -119,6 +119,7 @@ TEST(Document, EveryPrefixFailsWithAFixedMessageOrParses) {
         "<r a='1&amp;&#65;' b=\"2\"><!-- note --><?do it?><x>t&e;&f;&lt;</x><![CDATA[<y>]]><z/>\xC3\xA9</r>\n";
     std::u16string wide = u"\uFEFF";
     wide.append(full.begin(), full.end());  // Latin-1 view is enough here
+    ASSERT_FALSE(IsFixedMessage(u"Character 2 of element named \"b\" is fine."));
     for (uint32_t options : {XmlDocument::kDefaultOptions, kXmlRuleFileOptions, 0x3Bu}) {
         ASSERT_TRUE(Parse(full, options | 0x02).ok);
         for (std::size_t n = 0; n <= full.size(); ++n)
@@ -129,7 +130,7 @@ TEST(Document, EveryPrefixFailsWithAFixedMessageOrParses) {
 
 TEST(Entities, TableIsResetForEachDocument) {
     XmlDocument doc;
-    doc.SetOptions(kXmlRuleFileOptions);
+    doc.ApplyRuleFileSettings();  // declared entities resolved
     ASSERT_TRUE(ParseInto(doc, "<!DOCTYPE r [<!ENTITY e 'E'>]><r>&e;</r>"));
     ASSERT_EQ(doc.Entities().size(), 6u);
     EXPECT_TRUE(doc.Entities()[5].text == u"E" && doc.Entities()[5].reference == u"&e;");

@@ -54,6 +54,13 @@ TEST(Tree, ChangingNodes) {
     EXPECT_FALSE(a->RemoveChild(&other));
     EXPECT_TRUE(a->RemoveChild(child));
     EXPECT_EQ(Dump(r.root()), "Pxml{version=1.0 standalone=yes}[Ea{y=&lt;2=><2}]");
+    // Types above 6 become 0 (undetermined).
+    XmlNode typed(r.doc.get(), 7);
+    EXPECT_EQ(typed.Type(), XmlType::Undetermined);
+    for (auto [set, got] : {std::pair{2u, 2u}, {9u, 0u}, {6u, 6u}, {7u, 0u}}) {
+        typed.SetType(set);
+        EXPECT_EQ(typed.Type(), got) << set;
+    }
 }
 
 TEST(Tree, DeepTreesGiveTheirTextAndAreReleasedWithoutRecursion) {
