@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "module/com.h"
 
@@ -25,7 +24,6 @@ class TempDir {
     HANDLE find = path_.empty() ? INVALID_HANDLE_VALUE : ::FindFirstFileW(Path(L"*").c_str(), &data);
     for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &data)) {
       if (data.cFileName[0] == L'.') continue;  // "." and ".."
-      ::SetFileAttributesW(Path(data.cFileName).c_str(), FILE_ATTRIBUTE_NORMAL);
       ::DeleteFileW(Path(data.cFileName).c_str());
     }
     if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
@@ -46,12 +44,10 @@ class TempDir {
  private:
   bool Put(const std::wstring& name, size_t bytes, DWORD disposition) const {
     UniqueFile file(::CreateFileW(Path(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, 0, nullptr));
-    if (!file) return false;
-    ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);
-    std::vector<char> data(bytes, 'x');
+    std::string data(bytes, 'x');
     DWORD written = 0;
-    return bytes == 0 || (::WriteFile(file.Get(), data.data(), static_cast<DWORD>(bytes), &written, nullptr) &&
-                          written == bytes);
+    return file && ::SetFilePointer(file.Get(), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
+           ::WriteFile(file.Get(), data.data(), static_cast<DWORD>(bytes), &written, nullptr) && written == bytes;
   }
 
   std::wstring path_;
