@@ -73,7 +73,7 @@ private:
         std::string out;
         for (int i = Pick(6); i > 0; --i) {
             std::string piece = Any({"word", " ", "  ", "\t", "\n", "\r", "&amp;", "&lt;", "&gt;", "&apos;", "&quot;",
-                                     "&#65;", "&#x20AC;", "&#32;", "&#10;", "&#x1F600;", ">", "]x", "=", "/",
+                                     "&#65;", "&#x20AC;", "&#32;", "&#10;", "&#x9;", "&#60;", "&#x1F600;", ">", "]x", "=", "/",
                                      "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "'", "\"", "?", "-", "%", ";"});
             if (piece.size() != 1 || piece[0] != quote) out += piece;
         }
