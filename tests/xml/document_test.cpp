@@ -96,7 +96,8 @@ TEST(Document, WellFormedDocumentsGiveTheirTreeAndText) {
         Result r = ParseBytes(row.bytes, row.options);
         ASSERT_TRUE(r.ok) << r.message;
         std::string dump;
-        for (std::size_t i = 0; i < r.root().ChildCount(); ++i) dump.append(i ? " " : "").append(Dump(*r.root().Child(i)));
+        for (std::size_t i = 0; i < r.root().ChildCount(); ++i)
+            dump.append(i ? " " : "").append(Dump(*r.root().Child(i)));
         if (row.dump) { EXPECT_EQ(dump, row.dump); }
         EXPECT_EQ(Narrow(r.root().Text()), Narrow(row.text));
     }
@@ -124,7 +125,9 @@ TEST(Document, EveryPrefixFailsWithAFixedMessageOrParses) {
         ASSERT_TRUE(Parse(full, options | 0x02).ok);
         for (std::size_t n = 0; n <= full.size(); ++n)
             for (const Result& r : {Parse(full.substr(0, n), options), ParseBytes(Encode(wide.substr(0, n + 1), "21"), options)})
-                if (!r.ok) { EXPECT_TRUE(IsFixedMessage(std::u16string(r.message.begin(), r.message.end()))) << n << ": " << r.message; }
+                if (!r.ok) {
+                    EXPECT_TRUE(IsFixedMessage(std::u16string(r.message.begin(), r.message.end()))) << n << ": " << r.message;
+                }
     }
 }
 

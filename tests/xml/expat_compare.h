@@ -122,7 +122,8 @@ inline std::optional<std::string> Compare(const unsigned char* data, std::size_t
         State(user).run.append(text, static_cast<std::size_t>(length));
     });
     XML_SetCommentHandler(parser, [](void* user, const XML_Char*) { State(user).Flush(); });
-    XML_SetProcessingInstructionHandler(parser, [](void* user, const XML_Char*, const XML_Char*) { State(user).Flush(); });
+    XML_SetProcessingInstructionHandler(parser,
+                                        [](void* user, const XML_Char*, const XML_Char*) { State(user).Flush(); });
     auto cdataEdge = [](void* user) {
         State(user).Flush();
         State(user).inCData = !State(user).inCData;

@@ -101,13 +101,11 @@ inline const ErrorRow kErrorRows[] = {
     {"<a w='&#;'/>"sv, "Attribute values cannot contain a '&' (Rule 41). Offending attribute is named named \"w\""},
     {"<a><b>R &amp D</b></a>"sv, "Ill-formed entity reference in text section (Rule 68).", 0x12, "b"},
     {"<a>&nbsp;</a>"sv, "Bad entity reference in text section (Rule 68)."},
-    {"<a>a & b;</a>"sv, "Bad entity reference in text section (Rule 68)."},
     {"<a>&#0;</a>"sv, "Bad entity reference in text section (Rule 66)."},
     {"<a>&#xD800;</a>"sv, "Bad entity reference in text section (Rule 66)."},
     {"<a>&#X41;</a>"sv, "Bad entity reference in text section (Rule 66)."},
     {"<a><!-- x -</a>"sv, "Comment is missing the -- terminator (Rule 15)."},
     {"<a><!-- x --"sv, "Comment is missing the --> terminator (Rule 15)."},
-    {"<a><!-- x -- y --></a>"sv, "Comment contains illegal double dashes (Rule 15)."},
     {"<a><!-- x ---></a>"sv, "Comment contains illegal double dashes (Rule 15)."},
     {"<a><![CDA"sv, "Ill formed CDATA section."},
     {"<a><![CDATX[x]]></a>"sv, "Ill formed CDATA section (Rule 19)."},
@@ -197,7 +195,8 @@ inline std::u16string Shape(std::u16string_view text) {
 inline bool IsFixedMessage(std::u16string_view text) {
     static const std::set<std::u16string> shapes = [] {
         std::set<std::u16string> out(std::begin(kOtherMessages), std::end(kOtherMessages));
-        for (const ErrorRow& row : kErrorRows) out.insert(Shape(std::u16string(row.message, row.message + std::strlen(row.message))));
+        for (const ErrorRow& row : kErrorRows)
+            out.insert(Shape(std::u16string(row.message, row.message + std::strlen(row.message))));
         return out;
     }();
     return text.starts_with(u"Unsupported (non-standalone) External Reference to ") || shapes.count(Shape(text));
