@@ -91,13 +91,11 @@ TEST(ModulePath, ExpandsEnvironmentReferencesToTheNativeProgramFolders) {
       {true, true, L"%NO_SUCH_BRISEL_VAR%\\m.dll", L"%NO_SUCH_BRISEL_VAR%\\m.dll"},
       {true, true, too_long, nullptr},
       {true, true, L"%BRISEL_LONG%\\m.dll", nullptr},
-      {true, true, L"%ProgramFiles%\\App\\m.dll", L"C:\\PF\\App\\m.dll"},
       {true, false, L"%PROGRAMFILES%\\m.dll", L"C:\\PF\\m.dll"},
       {false, true, L"%ProgramFiles%\\m.dll", L"C:\\PF86\\m.dll"},
       {true, true, L"%CommonProgramFiles%\\x\\m.dll", L"C:\\CF\\x\\m.dll"},
       {true, false, L"%commonprogramfiles%\\m.dll", L"C:\\CF86\\m.dll"},
       {true, true, L"%ProgramFiles(x86)%\\m.dll", L"C:\\PFX\\m.dll"},
-      {true, true, L"C:\\ProgramFiles\\m.dll", L"C:\\ProgramFiles\\m.dll"},
       {true, true, L"%ProgramFiles%\\a\\%ProgramFiles%", L"C:\\PF\\a\\C:\\PF"},
   };
   for (const auto& row : rows) {
@@ -111,7 +109,7 @@ TEST(ModulePath, ExpandsEnvironmentReferencesToTheNativeProgramFolders) {
 
 // A platform table that notes the module files loaded ('a', 'b', 'p'),
 // answers the clock it is given, and shifts the module files' write time and
-// size, or fails to read them.
+// size, or fails to read them (and then fails to turn redirection off).
 class Texts : public ::testing::Test {
  protected:
   Texts() {
@@ -130,9 +128,11 @@ class Texts : public ::testing::Test {
   //   A B P S  a message of source NoParam (module a), OnlyB (b), OnlyP (p), SrcA (a, then b, parameters p);
   //   S%  SrcA's message with a parameter;  :ap  the module files its lookup loaded;
   //   |2  the pass ends with 2 modules kept;  +30  the clock 30 s on;  lim2  at most 2 modules kept;
-  //   t10 s4  the module files' write time and size shifted;  x1  their stamp cannot be read (x0: can).
+  //   t10 s4  the module files' write time and size shifted;  x1  their stamp cannot be read (x0: can);
+  //   redirect  the platform turns redirection off, noted '(', and back, noted ')'.
   void Run(const char* steps) {
     cache_.emplace();
+    api_ = {&Load, nullptr, nullptr, &Now, &Stat};
     std::istringstream in(steps);
     for (std::string s; in >> s;) {
       SCOPED_TRACE(s);
@@ -146,6 +146,7 @@ class Texts : public ::testing::Test {
       else if (std::sscanf(p, "t%d", &n) == 1) write_shift_ = n;
       else if (std::sscanf(p, "s%d", &n) == 1) size_shift_ = n;
       else if (std::sscanf(p, "x%d", &n) == 1) stat_fails_ = n != 0;
+      else if (s == "redirect") api_ = {&Load, &Disable, &Revert, &Now, &Stat};
       else {
         const wchar_t* source = s[0] == 'A' ? L"NoParam" : s[0] == 'B' ? L"OnlyB" : s[0] == 'P' ? L"OnlyP" : L"SrcA";
         std::wstring text;
@@ -167,6 +168,15 @@ class Texts : public ::testing::Test {
     return TRUE;
   }
   static void WINAPI Now(LPFILETIME now) { *now = {DWORD(current_->file_time_), DWORD(current_->file_time_ >> 32)}; }
+  static BOOL WINAPI Disable(PVOID* old_value) {
+    current_->loaded_ += '(';
+    *old_value = current_->stat_fails_ ? nullptr : &current_->loaded_;
+    return !current_->stat_fails_;
+  }
+  static BOOL WINAPI Revert(PVOID old_value) {
+    current_->loaded_ += old_value == &current_->loaded_ ? ')' : '?';
+    return TRUE;
+  }
 
   static inline Texts* current_ = nullptr;
   MessageTextApi api_{&Load, nullptr, nullptr, &Now, &Stat};
@@ -203,6 +213,8 @@ TEST_F(Texts, KeptModulesGoWhenIdleOrLeastRecentlyUsedAndLoadAgainWhenTheirFileC
       {"unused for 60 s", "A:a |1 +30 B:b |2 +29 |2 +1 |1 +30 B: |1 +59 |1 +1 |0 A:a |1 +-3600 |0"},
       // Checked at the first use in a pass; one that cannot be checked is loaded at every pass.
       {"file changed", "A:a |1 A: A: |1 t10 A:a t20 A: |1 A:a |1 s4 A:a |1 x1 A:a |1 A:a |1 x0 A:a |1 A: |1"},
+      // Around each load, and around the check of a kept module at its first use in a pass.
+      {"redirection off", "redirect A:(a) A: |1 A:() |1 x1 A:((a |1"},
   };
   for (const auto& s : scenarios) {
     SCOPED_TRACE(s.name);

@@ -7,13 +7,18 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <utility>
 
+#include "eventlog/eventlog_api.h"
 #include "eventlog/message_text.h"
 #include "eventlog/testing.h"
 #include "module/com.h"
 
 namespace brisel::test {
+
 
 namespace {
 
@@ -26,6 +31,81 @@ void PutWide(std::vector<BYTE>* out, const std::wstring& s) { PutBytes(out, s.c_
 bool Failed(DWORD error) {
   if (error) ::SetLastError(error);
   return error != 0;
+}
+
+struct Log {
+  std::deque<std::pair<DWORD, std::vector<BYTE>>> records;  // number, bytes
+  DWORD next_number = 1;
+  bool removed = false;
+  DWORD read_error = 0;
+  DWORD oldest_error = 0;
+};
+struct Handle {
+  std::wstring log;
+  std::vector<HANDLE> events;
+};
+std::mutex lock;
+std::map<std::wstring, Log> logs;
+std::map<HANDLE, Handle> handles;
+uintptr_t last_handle = 0;
+
+Log* LogOf(HANDLE h) {  // null with 6 as the last error
+  auto it = handles.find(h);
+  if (it != handles.end()) return &logs[it->second.log];
+  ::SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
+}
+
+HANDLE WINAPI Open(LPCWSTR server, LPCWSTR name) {
+  std::lock_guard hold(lock);
+  if (Failed(server || !name ? ERROR_INVALID_PARAMETER : logs[name].removed ? ERROR_FILE_NOT_FOUND : 0)) return nullptr;
+  HANDLE h = reinterpret_cast<HANDLE>(++last_handle * 4);
+  handles[h].log = name;
+  return h;
+}
+
+BOOL WINAPI Close(HANDLE h) {
+  std::lock_guard hold(lock);
+  return !Failed(handles.erase(h) ? 0 : ERROR_INVALID_HANDLE);
+}
+
+BOOL WINAPI GetOldest(HANDLE h, PDWORD oldest) {
+  std::lock_guard hold(lock);
+  Log* l = LogOf(h);
+  if (!l || Failed(l->oldest_error)) return FALSE;
+  *oldest = l->records.empty() ? 0 : l->records.front().first;
+  return TRUE;
+}
+
+BOOL WINAPI Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size, DWORD* read, DWORD* needed) {
+  std::lock_guard hold(lock);
+  Log* l = LogOf(h);
+  if (!l || Failed(!buffer || !read || !needed || flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ)
+                       ? ERROR_INVALID_PARAMETER
+                       : 0))
+    return FALSE;
+  *read = *needed = 0;
+  if (Failed(l->removed ? ERROR_EVENTLOG_FILE_CHANGED : std::exchange(l->read_error, 0))) return FALSE;
+  if (Failed(l->records.empty() || record > l->records.back().first ? ERROR_HANDLE_EOF
+             : record < l->records.front().first                    ? ERROR_INVALID_PARAMETER
+                                                                    : 0))
+    return FALSE;
+  // Whole records from the one asked for, as many as fit.
+  const size_t first = record - l->records.front().first;
+  for (size_t i = first; i < l->records.size() && *read + l->records[i].second.size() <= size; ++i) {
+    std::memcpy(static_cast<BYTE*>(buffer) + *read, l->records[i].second.data(), l->records[i].second.size());
+    *read += static_cast<DWORD>(l->records[i].second.size());
+  }
+  if (*read == 0) *needed = static_cast<DWORD>(l->records[first].second.size());
+  return !Failed(*read == 0 ? ERROR_INSUFFICIENT_BUFFER : 0);
+}
+
+BOOL WINAPI NotifyChange(HANDLE h, HANDLE event) {
+  if (Failed(SimEventLogService::Get().fail_notify ? ERROR_ACCESS_DENIED : 0)) return FALSE;
+  std::lock_guard hold(lock);
+  Log* l = LogOf(h);
+  if (l) handles[h].events.push_back(event);
+  return l != nullptr;
 }
 
 }  // namespace
@@ -99,130 +179,63 @@ std::vector<BYTE> LayoutRecord(const SimEntry& entry) {
   return out;
 }
 
+
 SimEventLogService& SimEventLogService::Get() {
   static SimEventLogService* service = new SimEventLogService();  // kept for the process
   return *service;
 }
 
-SimEventLogService::SimEventLogService() : api_{&Open, &Close, &GetOldest, &Read, &NotifyChange} {
-  brisel::testing::UseEventLogApi(&api_);
+SimEventLogService::SimEventLogService() {
+  static const EventLogApi api{&Open, &Close, &GetOldest, &Read, &NotifyChange};
+  brisel::testing::UseEventLogApi(&api);
 }
 
 DWORD SimEventLogService::AppendRaw(const std::wstring& log, std::vector<BYTE> bytes) {
-  std::lock_guard lock(lock_);
-  Log& l = logs_[log];
+  std::lock_guard hold(lock);
+  Log& l = logs[log];
   DWORD number = l.next_number++;
   if (bytes.size() >= offsetof(EVENTLOGRECORD, TimeGenerated))
     std::memcpy(&bytes[offsetof(EVENTLOGRECORD, RecordNumber)], &number, sizeof number);
   l.records.emplace_back(number, std::move(bytes));
-  for (auto& [h, handle] : handles_)
+  for (auto& [h, handle] : handles)
     if (handle.log == log)
       for (HANDLE e : handle.events) ::SetEvent(e);
   return number;
 }
 
 void SimEventLogService::DropOldest(const std::wstring& log, size_t count) {
-  std::lock_guard lock(lock_);
-  auto& records = logs_[log].records;
+  std::lock_guard hold(lock);
+  auto& records = logs[log].records;
   records.erase(records.begin(), records.begin() + static_cast<ptrdiff_t>(std::min(count, records.size())));
 }
 
 void SimEventLogService::Clear(const std::wstring& log) {
-  std::lock_guard lock(lock_);
-  logs_[log].records.clear();
-  logs_[log].next_number = 1;
+  std::lock_guard hold(lock);
+  logs[log].records.clear();
+  logs[log].next_number = 1;
 }
 
 void SimEventLogService::Remove(const std::wstring& log) {
-  std::lock_guard lock(lock_);
-  logs_[log].records.clear();
-  logs_[log].removed = true;
+  std::lock_guard hold(lock);
+  logs[log].records.clear();
+  logs[log].removed = true;
 }
 
 void SimEventLogService::Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error) {
-  std::lock_guard lock(lock_);
-  logs_[log].read_error = read_error;
-  logs_[log].oldest_error = oldest_error;
+  std::lock_guard hold(lock);
+  logs[log].read_error = read_error;
+  logs[log].oldest_error = oldest_error;
 }
 
 void SimEventLogService::Reset() {
-  std::lock_guard lock(lock_);
-  logs_.clear();
+  std::lock_guard hold(lock);
+  logs.clear();
   fail_notify = false;
 }
 
 size_t SimEventLogService::OpenHandles() {
-  std::lock_guard lock(lock_);
-  return handles_.size();
-}
-
-SimEventLogService::Log* SimEventLogService::LogOf(HANDLE h) {
-  auto it = handles_.find(h);
-  if (it != handles_.end()) return &logs_[it->second.log];
-  ::SetLastError(ERROR_INVALID_HANDLE);
-  return nullptr;
-}
-
-HANDLE WINAPI SimEventLogService::Open(LPCWSTR server, LPCWSTR name) {
-  SimEventLogService& s = Get();
-  std::lock_guard lock(s.lock_);
-  if (Failed(server || !name ? ERROR_INVALID_PARAMETER : s.logs_[name].removed ? ERROR_FILE_NOT_FOUND : 0))
-    return nullptr;
-  HANDLE h = reinterpret_cast<HANDLE>(++s.last_handle_ * 4);
-  s.handles_[h].log = name;
-  return h;
-}
-
-BOOL WINAPI SimEventLogService::Close(HANDLE h) {
-  SimEventLogService& s = Get();
-  std::lock_guard lock(s.lock_);
-  return !Failed(s.handles_.erase(h) ? 0 : ERROR_INVALID_HANDLE);
-}
-
-BOOL WINAPI SimEventLogService::GetOldest(HANDLE h, PDWORD oldest) {
-  SimEventLogService& s = Get();
-  std::lock_guard lock(s.lock_);
-  Log* l = s.LogOf(h);
-  if (!l || Failed(l->oldest_error)) return FALSE;
-  *oldest = l->records.empty() ? 0 : l->records.front().first;
-  return TRUE;
-}
-
-BOOL WINAPI SimEventLogService::Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size, DWORD* read,
-                                     DWORD* needed) {
-  SimEventLogService& s = Get();
-  ++s.reads;
-  if (DWORD delay = s.read_delay_ms) ::Sleep(delay);
-  std::lock_guard lock(s.lock_);
-  Log* l = s.LogOf(h);
-  if (!l) return FALSE;
-  if (Failed(!buffer || !read || !needed || flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ)
-                 ? ERROR_INVALID_PARAMETER
-                 : 0))
-    return FALSE;
-  *read = *needed = 0;
-  if (Failed(l->removed ? ERROR_EVENTLOG_FILE_CHANGED : std::exchange(l->read_error, 0))) return FALSE;
-  if (Failed(l->records.empty() || record > l->records.back().first ? ERROR_HANDLE_EOF
-             : record < l->records.front().first                    ? ERROR_INVALID_PARAMETER
-                                                                    : 0))
-    return FALSE;
-  // Whole records from the one asked for, as many as fit.
-  const size_t first = record - l->records.front().first;
-  for (size_t i = first; i < l->records.size() && *read + l->records[i].second.size() <= size; ++i) {
-    std::memcpy(static_cast<BYTE*>(buffer) + *read, l->records[i].second.data(), l->records[i].second.size());
-    *read += static_cast<DWORD>(l->records[i].second.size());
-  }
-  if (*read == 0) *needed = static_cast<DWORD>(l->records[first].second.size());
-  return !Failed(*read == 0 ? ERROR_INSUFFICIENT_BUFFER : 0);
-}
-
-BOOL WINAPI SimEventLogService::NotifyChange(HANDLE h, HANDLE event) {
-  SimEventLogService& s = Get();
-  if (Failed(s.fail_notify ? ERROR_ACCESS_DENIED : 0)) return FALSE;
-  std::lock_guard lock(s.lock_);
-  Log* l = s.LogOf(h);
-  if (l) s.handles_[h].events.push_back(event);
-  return l != nullptr;
+  std::lock_guard hold(lock);
+  return handles.size();
 }
 
 }  // namespace brisel::test

@@ -7,13 +7,8 @@
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
-
-#include "eventlog/eventlog_api.h"
 
 namespace brisel::test {
 
@@ -34,63 +29,31 @@ std::wstring MessageDir();
 // with the values that are not null (REG_EXPAND_SZ).
 bool AddLogSource(const std::wstring& log, const std::wstring& source, const wchar_t* event_files,
                   const wchar_t* category_file = nullptr, const wchar_t* parameter_files = nullptr);
-// The log's key and its sources go.
-void RemoveLogKey(const std::wstring& log);
+void RemoveLogKey(const std::wstring& log);  // with its sources
 std::vector<BYTE> LayoutRecord(const SimEntry& entry);
 std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 std::wstring ThisComputer();
 
+// The one service of the process, behind the reader's table from the first Get.
 class SimEventLogService {
  public:
-  // The one service of the process, installed behind the table at first use.
   static SimEventLogService& Get();
-
-  // Appends to a log (made if new), signals its change events, gives the
-  // record number.
+  // Appends to a log (made if new), signals its change events, gives the record number.
   DWORD Append(const std::wstring& log, const SimEntry& entry) { return AppendRaw(log, LayoutRecord(entry)); }
   // Bytes as they are (a damaged record); the number goes in when they hold its field.
   DWORD AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
   void DropOldest(const std::wstring& log, size_t count);  // as a log that wraps
   void Clear(const std::wstring& log);                     // numbering starts at 1 again
-  // Opening fails with 2, reads of open handles fail with 1503.
-  void Remove(const std::wstring& log);
+  void Remove(const std::wstring& log);  // opening fails with 2, reads of open handles with 1503
   // The next read fails with read_error (0: none); the oldest-record query
-  // fails with oldest_error until set again.
+  // fails with oldest_error (0: answers).
   void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
-  void Reset();  // forgets every log; handles stay and read empty logs
+  void Reset();  // forgets every log; open handles read empty logs
   size_t OpenHandles();
-
   std::atomic<bool> fail_notify{false};  // NotifyChangeEventLog fails with 5
-  std::atomic<long> reads{0};
-  std::atomic<DWORD> read_delay_ms{0};  // as on a slow or remote log
 
  private:
-  struct Log {
-    std::deque<std::pair<DWORD, std::vector<BYTE>>> records;  // number, bytes
-    DWORD next_number = 1;
-    bool removed = false;
-    DWORD read_error = 0;
-    DWORD oldest_error = 0;
-  };
-  struct Handle {
-    std::wstring log;
-    std::vector<HANDLE> events;
-  };
-
   SimEventLogService();
-  Log* LogOf(HANDLE h);  // null with 6 as the last error
-
-  static HANDLE WINAPI Open(LPCWSTR server, LPCWSTR name);
-  static BOOL WINAPI Close(HANDLE h);
-  static BOOL WINAPI GetOldest(HANDLE h, PDWORD oldest);
-  static BOOL WINAPI Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size, DWORD* read, DWORD* needed);
-  static BOOL WINAPI NotifyChange(HANDLE h, HANDLE event);
-
-  std::mutex lock_;
-  std::map<std::wstring, Log> logs_;
-  std::map<HANDLE, Handle> handles_;
-  uintptr_t last_handle_ = 0;
-  EventLogApi api_;
 };
 
 }  // namespace brisel::test
