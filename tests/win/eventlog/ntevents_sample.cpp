@@ -8,7 +8,7 @@
 
 #include "eventlog/nt_events.h"
 #include "tests/harness/dispatch.h"
-#include "tests/win/eventlog/sim_event_log.h"
+#include "tests/win/eventlog/test_logs.h"
 
 using namespace brisel;
 using namespace brisel::test;
@@ -16,21 +16,17 @@ using namespace brisel::test;
 int main() {
   std::setlocale(LC_ALL, ".ACP");
   ComScope com;
-  ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
-  const std::wstring log = L"BriselSample";
-  const wchar_t* messages = L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll";
-  if (!AddLogSource(log, L"SrcA", messages, messages, L"%BRISEL_EVMSG_DIR%\\evparam.dll")) return 1;
-  SimEventLogService& sim = SimEventLogService::Get();  // behind the table before the watcher opens the logs
+  TestLog log(L"BriselSample");  // its sources' messages come from the test message modules
   ComPtr<IDispatch> object;
   if (FAILED(brisel::NtEvents::CreateInstance(nullptr, IID_IDispatch, object.PutVoid()))) return 1;
   Dispatch watcher(object);
   Variant text;
   std::printf("SetFilter TYPES ERROR,WARNING -> %ld\n",
               AsLong(watcher.Call(L"SetFilter", {L"TYPES", L"ERROR,WARNING", Arg::Out(&text)}).value));
-  sim.Append(log, {.event_id = 0xC00003E8, .type = EVENTLOG_ERROR_TYPE, .category = 1, .source = L"SrcA",
-                   .strings = {L"Spooler", L"stopped"}, .sid = SidBytes(L"S-1-5-18")});
-  sim.Append(log, {.event_id = 1004, .category = 1, .source = L"SrcA", .strings = {L"%{S-1-5-18}", L"the console"}});
-  sim.Append(log, {.event_id = 1003, .type = EVENTLOG_WARNING_TYPE, .source = L"SrcA"});
+  log.Append({.event_id = 0xC00003E8, .type = EVENTLOG_ERROR_TYPE, .category = 1, .source = L"SrcA",
+              .strings = {L"Spooler", L"stopped"}, .sid = SidBytes(L"S-1-5-18")});
+  log.Append({.event_id = 1004, .category = 1, .source = L"SrcA", .strings = {L"%{S-1-5-18}", L"the console"}});
+  log.Append({.event_id = 1003, .type = EVENTLOG_WARNING_TYPE, .source = L"SrcA"});
 
   // The worker's first pass reads what the log holds: one batch.
   HANDLE ready = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(watcher.Long(L"Event")));
@@ -46,7 +42,6 @@ int main() {
   std::printf("ResetEvent -> %ld\n", AsLong(watcher.Call(L"ResetEvent", {Arg::Out(&text)}).value));
   watcher = Dispatch();
   object.Reset();
-  RemoveLogKey(log);
   if (count != 2) return 1;
   std::printf("sample done: the error and the warning were published\n");
   return 0;

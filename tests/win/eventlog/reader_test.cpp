@@ -1,5 +1,5 @@
 // The event-log reader against the simulated service: its position as the
-// log changes, reads fail or records are damaged, and the source's readers.
+// log changes, reads fail or records are damaged.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -21,12 +21,6 @@ using namespace brisel::test;
 
 namespace {
 
-std::string Codes(const std::vector<EventRecord>& records) {
-  std::string codes;
-  for (const auto& r : records) codes.append(codes.empty() ? "" : ",").append(Narrow(r.EventCode));
-  return codes;
-}
-
 void Put(std::vector<BYTE>& b, size_t offset, DWORD value) { std::memcpy(&b[offset], &value, sizeof value); }
 
 // Damaged records: they end the buffer; one whose number can be read is
@@ -45,24 +39,6 @@ void (*const kDamage[])(std::vector<BYTE>&) = {
     [](std::vector<BYTE>& b) { b.resize(24), Put(b, 0, 24); },
 };
 
-class Reader : public ::testing::Test {
- protected:
-  std::string Read(LogReader& reader, bool expect_ok = true) {
-    ReadContext context{start_, recent_, &texts_, &source_errors_};
-    std::vector<EventRecord> out;
-    EXPECT_EQ(reader.Read(context, &out), expect_ok);
-    texts_.EndPass();
-    return Codes(out);
-  }
-  SimEventLogService& Sim() { return SimEventLogService::Get(); }
-
-  TestLog log_;
-  MessageTextCache texts_;
-  ErrorState source_errors_;
-  DWORD start_ = static_cast<DWORD>(std::time(nullptr)) - 5;
-  int64_t recent_ = 0;
-};
-
 // Each scenario steps on one log and one reader:
 //   +5  entry 5 written now;  +5@-10  written 10 s before the start;  +1-400@-1  entries 1 to 400;
 //   big5  entry 5, larger than the read buffer;  bad3  a record with damage 3;  recent60  the first read
@@ -71,7 +47,10 @@ class Reader : public ::testing::Test {
 //   with 5 (oldest0: answers);  =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;
 //   ~2  two passes publish entry 2 between them;  @2  the next record is 2;  more1  entries wait behind
 //   the pass;  error5  the source was given error 5.
-TEST_F(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
+TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
+  TestLog log;
+  SimEventLogService& sim = SimEventLogService::Get();
+  const DWORD start = static_cast<DWORD>(std::time(nullptr)) - 5;
   std::vector<std::pair<std::string, std::string>> scenarios = {
       {"a first read starts at the start", "+1@-1000 +2@-1 +3@0 +4 =3,4 @5 +5@-1000 =5"},
       {"RECENT reaches back", "recent86400 +1@-108000 +2@-86401 +3@-86400 +4@-10 =3,4"},
@@ -94,10 +73,21 @@ TEST_F(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   }
   for (const auto& [name, steps] : scenarios) {
     SCOPED_TRACE(name);
-    Sim().Reset();
-    recent_ = 0;
-    LogReader reader(log_.Name());
+    sim.Reset();
+    MessageTextCache texts;
+    ErrorState errors;
+    int64_t recent = 0;
+    LogReader reader(log.Name());
     ASSERT_EQ(reader.ErrorMessage(), L"");
+    auto read = [&](bool ok) {  // one pass: the codes it publishes
+      ReadContext context{start, recent, &texts, &errors};
+      std::vector<EventRecord> out;
+      EXPECT_EQ(reader.Read(context, &out), ok);
+      texts.EndPass();
+      std::string codes;
+      for (const auto& r : out) codes.append(codes.empty() ? "" : ",").append(Narrow(r.EventCode));
+      return codes;
+    };
     std::istringstream in(steps);
     for (std::string step; in >> step;) {
       SCOPED_TRACE(step);
@@ -106,71 +96,29 @@ TEST_F(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
       int at = INT_MIN;
       if (std::sscanf(p, "+%u-%u@%d", &a, &b, &at) >= 2 || std::sscanf(p, "+%u@%d", &a, &at) >= 1)
         for (DWORD i = a; i <= std::max(a, b); ++i)
-          log_.Append({.time_written = at == INT_MIN ? 0 : start_ + at, .event_id = i});
-      else if (std::sscanf(p, "big%u", &a) == 1) log_.Append({.event_id = a, .strings = {std::wstring(20000, L'b')}});
+          log.Append({.time_written = at == INT_MIN ? 0 : start + at, .event_id = i});
+      else if (std::sscanf(p, "big%u", &a) == 1) log.Append({.event_id = a, .strings = {std::wstring(20000, L'b')}});
       else if (std::sscanf(p, "bad%u", &a) == 1) {
         std::vector<BYTE> bytes = LayoutRecord({.event_id = 2, .strings = {L"text"}, .sid = SidBytes(L"S-1-5-18")});
         kDamage[a](bytes);
-        Sim().AppendRaw(log_.Name(), bytes);
-      } else if (std::sscanf(p, "recent%u", &a) == 1) recent_ = a;
-      else if (step == "clear") Sim().Clear(log_.Name());
-      else if (std::sscanf(p, "drop%u", &a) == 1) Sim().DropOldest(log_.Name(), a);
-      else if (std::sscanf(p, "fail%u", &a) == 1) Sim().Fail(log_.Name(), a);
-      else if (std::sscanf(p, "oldest%u", &a) == 1) Sim().Fail(log_.Name(), 0, a);
-      else if (std::sscanf(p, "error%u", &a) == 1) EXPECT_EQ(source_errors_.ErrorCode(), LONG(a));
+        sim.AppendRaw(log.Name(), bytes);
+      } else if (std::sscanf(p, "recent%u", &a) == 1) recent = a;
+      else if (step == "clear") sim.Clear(log.Name());
+      else if (std::sscanf(p, "drop%u", &a) == 1) sim.DropOldest(log.Name(), a);
+      else if (std::sscanf(p, "fail%u", &a) == 1) sim.Fail(log.Name(), a);
+      else if (std::sscanf(p, "oldest%u", &a) == 1) sim.Fail(log.Name(), 0, a);
+      else if (std::sscanf(p, "error%u", &a) == 1) EXPECT_EQ(errors.ErrorCode(), LONG(a));
       else if (std::sscanf(p, "more%u", &a) == 1) EXPECT_EQ(reader.MorePending(), a != 0);
       else if (std::sscanf(p, "@%u", &a) == 1) EXPECT_EQ(reader.NextRecord(), a);
-      else if (step == "!") EXPECT_EQ(Read(reader, false), "");
-      else if (step[0] == '=') EXPECT_EQ(Read(reader), step.substr(1));
+      else if (step == "!") EXPECT_EQ(read(false), "");
+      else if (step[0] == '=') EXPECT_EQ(read(true), step.substr(1));
       else if (step[0] == '~') {
-        std::string two = Read(reader);
-        EXPECT_EQ(two + Read(reader), step.substr(1));
+        std::string two = read(true);
+        EXPECT_EQ(two + read(true), step.substr(1));
       }
       else ADD_FAILURE() << "unknown step";
     }
   }
-}
-
-TEST_F(Reader, OpeningFailsWithoutKeyOrServiceAndGoesOnWithoutChangeNotification) {
-  EXPECT_EQ(LogReader(L"NoSuchBriselLog").ErrorMessage(), L"Open NoSuchBriselLog log registry key failed: 2\n");
-  Sim().fail_notify = true;
-  LogReader unnotified(log_.Name());
-  EXPECT_EQ(unnotified.ErrorCode(), 0);
-  EXPECT_EQ(unnotified.ErrorMessage(), L"NotifyChangeEventLog on " + log_.Name() + L" log failed: 5\n");
-  log_.Append({.event_id = 1});
-  EXPECT_EQ(Read(unnotified), "1");
-  Sim().Remove(log_.Name());
-  LogReader removed(log_.Name());
-  EXPECT_EQ(removed.ErrorCode(), -1);
-  EXPECT_EQ(removed.ErrorMessage(), L"OpenEventLog on " + log_.Name() + L" log failed: 2\n");
-}
-
-// One reader per log key; one whose reads fail is replaced, one whose log went is dropped.
-TEST_F(Reader, TheSourceReplacesAReaderThatFailsAndDropsOneWhoseLogWent) {
-  EventLogSource source(std::make_shared<ItemCollection>());
-  size_t readers = source.ReaderCount();
-  const LogReader* before = source.Reader(log_.Name());
-  ASSERT_NE(before, nullptr);
-  EXPECT_EQ(SimEventLogService::Get().OpenHandles(), readers);
-  source.Exec();
-  log_.Append({.event_id = 1});
-  Sim().Fail(log_.Name(), ERROR_ACCESS_DENIED);
-  ASSERT_TRUE(source.GetData());
-  const LogReader* after = source.Reader(log_.Name());
-  ASSERT_NE(after, nullptr);
-  EXPECT_NE(after, before);
-  EXPECT_EQ(Codes(source.Records()), "1") << "the fresh reader makes a first read at once";
-  // The fresh reader's change event is among those the worker waits on.
-  source.Resume();
-  log_.Append({.event_id = 2});
-  EXPECT_TRUE(source.Wait(60000));
-  EXPECT_EQ(::WaitForSingleObject(after->ChangeEvent(), 0), DWORD(WAIT_TIMEOUT)) << "its change ended the wait";
-  RemoveLogKey(log_.Name());
-  Sim().Remove(log_.Name());
-  ASSERT_TRUE(source.GetData());
-  EXPECT_EQ(source.Reader(log_.Name()), nullptr);
-  EXPECT_EQ(source.ReaderCount(), readers - 1);
-  EXPECT_EQ(Sim().OpenHandles(), readers - 1);
 }
 
 }  // namespace

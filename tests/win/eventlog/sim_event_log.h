@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -25,11 +24,6 @@ struct SimEntry {
 
 // The directory of the message DLLs built beside the tests, as a test program sees it.
 std::wstring MessageDir();
-// A source of a log under the event-log service key (both made if new),
-// with the values that are not null (REG_EXPAND_SZ).
-bool AddLogSource(const std::wstring& log, const std::wstring& source, const wchar_t* event_files,
-                  const wchar_t* category_file = nullptr, const wchar_t* parameter_files = nullptr);
-void RemoveLogKey(const std::wstring& log);  // with its sources
 std::vector<BYTE> LayoutRecord(const SimEntry& entry);
 std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 std::wstring ThisComputer();
@@ -44,13 +38,10 @@ class SimEventLogService {
   DWORD AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
   void DropOldest(const std::wstring& log, size_t count);  // as a log that wraps
   void Clear(const std::wstring& log);                     // numbering starts at 1 again
-  void Remove(const std::wstring& log);  // opening fails with 2, reads of open handles with 1503
   // The next read fails with read_error (0: none); the oldest-record query
   // fails with oldest_error (0: answers).
   void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
   void Reset();  // forgets every log; open handles read empty logs
-  size_t OpenHandles();
-  std::atomic<bool> fail_notify{false};  // NotifyChangeEventLog fails with 5
 
  private:
   SimEventLogService();
