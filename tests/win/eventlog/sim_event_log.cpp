@@ -35,19 +35,16 @@ struct Log {
   DWORD oldest = 1;  // the number of the first record
   std::deque<std::vector<BYTE>> records;
   DWORD read_error = 0, oldest_error = 0;
-};
-struct Handle {
-  std::wstring log;
-  std::vector<HANDLE> events;
+  std::vector<HANDLE> change_events;
 };
 std::mutex lock;
 std::map<std::wstring, Log> logs;
-std::map<HANDLE, Handle> handles;
+std::map<HANDLE, std::wstring> handles;  // the log each reads
 uintptr_t last_handle = 0;
 
 Log* LogOf(HANDLE h) {
   auto it = handles.find(h);
-  if (it != handles.end()) return &logs[it->second.log];
+  if (it != handles.end()) return &logs[it->second];
   ::SetLastError(ERROR_INVALID_HANDLE);
   return nullptr;
 }
@@ -56,7 +53,7 @@ HANDLE WINAPI Open(LPCWSTR server, LPCWSTR name) {
   std::lock_guard hold(lock);
   if (Failed(server || !name ? ERROR_INVALID_PARAMETER : 0)) return nullptr;
   HANDLE h = reinterpret_cast<HANDLE>(++last_handle * 4);
-  handles[h].log = name;
+  handles[h] = name;
   return h;
 }
 
@@ -95,18 +92,13 @@ BOOL WINAPI Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size,
 BOOL WINAPI NotifyChange(HANDLE h, HANDLE event) {
   std::lock_guard hold(lock);
   Log* l = LogOf(h);
-  if (l) handles[h].events.push_back(event);
+  if (l) l->change_events.push_back(event);
   return l != nullptr;
 }
 
 }  // namespace
 
-std::wstring MessageDir() {
-  std::wstring dir = EVMSG_DIR;
-  for (auto& c : dir)
-    if (c == L'/') c = L'\\';
-  return dir;
-}
+std::wstring MessageDir() { return EVMSG_DIR; }
 
 std::wstring ThisComputer() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
@@ -164,9 +156,7 @@ DWORD SimEventLogService::AppendRaw(const std::wstring& log, std::vector<BYTE> b
   DWORD number = l.oldest + static_cast<DWORD>(l.records.size());
   if (bytes.size() >= 12) std::memcpy(&bytes[8], &number, sizeof number);  // RecordNumber
   l.records.push_back(std::move(bytes));
-  for (auto& [h, handle] : handles)
-    for (HANDLE e : handle.events)
-      if (handle.log == log) ::SetEvent(e);
+  for (HANDLE e : l.change_events) ::SetEvent(e);
   return number;
 }
 
@@ -177,7 +167,8 @@ void SimEventLogService::DropOldest(const std::wstring& log, size_t count) {
 
 void SimEventLogService::Clear(const std::wstring& log) {
   std::lock_guard hold(lock);
-  logs[log] = Log{};
+  logs[log].records.clear();
+  logs[log].oldest = 1;
 }
 
 void SimEventLogService::Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error) {

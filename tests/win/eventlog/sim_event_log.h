@@ -41,7 +41,7 @@ class SimEventLogService {
   // The next read fails with read_error (0: none); the oldest-record query
   // fails with oldest_error (0: answers).
   void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
-  void Reset();  // forgets every log; open handles read empty logs
+  void Reset();  // forgets every log and its change events; open handles read empty logs
 
  private:
   SimEventLogService();
