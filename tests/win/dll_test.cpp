@@ -2,7 +2,6 @@
 // what registration left in the registry, and Waiter.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -34,27 +33,6 @@ class DllEntry : public ::testing::Test {
   HRESULT(WINAPI* can_unload_)() = nullptr;
   ComPtr<IClassFactory> f_;
 };
-
-TEST_F(DllEntry, UsesNoRuntimeTimeFunctionThatEndsIn2038) {
-  auto base = reinterpret_cast<const BYTE*>(dll_.Get());
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
-      base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
-  // The 32-bit runtime's unsuffixed forms count seconds in 32 bits.
-  std::vector<std::string> ending = {"_time32", "_ctime32", "_localtime32", "_gmtime32", "_mktime32", "_difftime32"};
-  if (sizeof(void*) == 4) ending.insert(ending.end(), {"time", "ctime", "localtime", "gmtime", "mktime", "difftime"});
-  size_t imports = 0;
-  for (; desc->Name; ++desc) {
-    if (_stricmp(reinterpret_cast<const char*>(base + desc->Name), "msvcrt.dll") != 0) continue;
-    for (auto t = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk); t->u1.AddressOfData; ++t) {
-      if (IMAGE_SNAP_BY_ORDINAL(t->u1.Ordinal)) continue;
-      std::string name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + t->u1.AddressOfData)->Name;
-      EXPECT_EQ(std::count(ending.begin(), ending.end(), name), 0) << name;
-      ++imports;
-    }
-  }
-  EXPECT_GT(imports, 0u) << "the import table was not read";
-}
 
 TEST_F(DllEntry, ClassObjectsCreateWithTheRequestedInterfaceOnly) {
   ComPtr<IClassFactory> none;

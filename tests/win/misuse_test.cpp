@@ -45,7 +45,8 @@ size_t ThreadsOfThisProcess() {
 // Counted by probing: Wine does not answer GetProcessHandleCount.
 DWORD HandlesOfThisProcess() {
   DWORD n = 0, flags = 0;
-  for (ULONG_PTR value = 4; value < 0x10000; value += 4) n += ::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+  for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+    n += ::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
   return n;
 }
 
@@ -72,11 +73,14 @@ struct Kind {
   LONG reset_result;
 };
 
-const Kind kKinds[] = {
-    {"NtEvents", Which::kEvents, &brisel::NtEvents::CreateInstance, &ResetWithEveryAllocationFailing<INtEvents>, 1},
-    {"NtFiles", Which::kFiles, &NtFilesObject::CreateInstance, &ResetWithEveryAllocationFailing<INtFiles>, 0},
-    {"SnmpEvents", Which::kTraps, &brisel::SnmpEvents::CreateInstance, &ResetWithEveryAllocationFailing<ISnmpEvents>, 0},
-};
+template <class Object, class Itf>
+constexpr Kind Watcher(const char* name, Which which, LONG reset_result) {
+  return {name, which, &Object::CreateInstance, &ResetWithEveryAllocationFailing<Itf>, reset_result};
+}
+
+const Kind kKinds[] = {Watcher<brisel::NtEvents, INtEvents>("NtEvents", Which::kEvents, 1),
+                       Watcher<NtFilesObject, INtFiles>("NtFiles", Which::kFiles, 0),
+                       Watcher<brisel::SnmpEvents, ISnmpEvents>("SnmpEvents", Which::kTraps, 0)};
 
 struct FilterCall {
   const wchar_t* method;
@@ -208,7 +212,8 @@ class Misuse : public ::testing::TestWithParam<Kind> {
       std::vector<std::thread> scripts;
       std::vector<Clock::duration> releases(3);
       for (unsigned t = 0; t < 3; ++t)
-        scripts.emplace_back([&, t, d]() mutable { releases[t] = Script(std::move(d), filters, seed + round * 3 + t); });
+        scripts.emplace_back(
+            [&, t, d]() mutable { releases[t] = Script(std::move(d), filters, seed + round * 3 + t); });
       d = Dispatch();
       for (auto& s : scripts) s.join();
       for (auto r : releases) EXPECT_LT(r, std::chrono::seconds(1)) << "a release waited for the worker";

@@ -27,11 +27,13 @@ void SetValue(const char* path, const char* name, DWORD type, const std::string&
   ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, path, name, type, data.data(), static_cast<DWORD>(data.size())), 0);
 }
 std::string Dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-std::string Read(const char* path, const char* name, DWORD* type = nullptr) {
+// The level value's type and data, as "<type>:<data>".
+std::string ReadLevel() {
   char data[64] = {};
-  DWORD size = sizeof data;
-  LSTATUS rc = ::RegGetValueA(HKEY_LOCAL_MACHINE, path, name, RRF_RT_ANY | RRF_NOEXPAND, type, data, &size);
-  return rc == ERROR_SUCCESS ? std::string(data, size) : "<missing>";
+  DWORD size = sizeof data, type = 0;
+  LSTATUS rc = ::RegGetValueA(HKEY_LOCAL_MACHINE, kLevelKey, "TraceMOtrace test", RRF_RT_ANY | RRF_NOEXPAND, &type,
+                              data, &size);
+  return rc == ERROR_SUCCESS ? std::to_string(type) + ":" + std::string(data, size) : "<missing>";
 }
 
 std::string DefaultDir() {
@@ -58,7 +60,7 @@ class Trace : public ::testing::Test {
 
 TEST_F(Trace, FirstWorkerWritesDefaultLevelAndTracesToTempDirectory) {
   trace::StartWorker("Trace Test");
-  EXPECT_EQ(Read(kLevelKey, "TraceMOtrace test"), Dword(16));
+  EXPECT_EQ(ReadLevel(), "4:" + Dword(16));
   EXPECT_EQ(tvDebugLevel.load(), 1);
   EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), (DefaultDir() + "\\mo.log").c_str()), 0) << trace::CurrentFile();
   std::string marker = "marker " + std::to_string(::GetTickCount()) + " ";
@@ -91,9 +93,7 @@ TEST_F(Trace, StoredLevelsMapAsConfiguredAndOtherTypesCountAs16) {
     tvDebugLevel = 3;
     tvDebugSetName("Trace Test");
     EXPECT_EQ(tvDebugLevel.load(), c.level) << c.type << " " << c.level;
-    DWORD type = 0;
-    EXPECT_EQ(Read(kLevelKey, "TraceMOtrace test", &type), c.data);
-    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(ReadLevel(), std::to_string(c.type) + ":" + c.data);
   }
   tvDebugSetName("Another");
   EXPECT_EQ(trace::ProgramName(), "Trace Test") << "the first name stays the program name";

@@ -1,17 +1,12 @@
-// Stand-in for the platform MOF compiler, registered by the tests under the
-// platform class id. CompileFile answers as the platform does: S_OK, or a
-// failure with the phase in WBEM_COMPILE_STATUS_INFO. Behaviour comes from
-// the environment of the test process:
+// Stand-in for the platform MOF compiler, registered by the tests under its
+// class id. CompileFile answers as the platform does: S_OK, or a failure with
+// the phase in WBEM_COMPILE_STATUS_INFO. The test process's environment says how:
 //   FAKE_MOF_RESULT  "<hresult hex> <phase>" (default: "0 0")
-//   FAKE_MOF_RECORD  file that receives "server=<name>|flags=<n>|class=<n>|instance=<n>|file=<name>",
-//                    a line end, and then the compiled file's bytes unchanged.
-//   FAKE_MOF_BARRIER n: compilers are made n at a time, all returned together,
-//                    so that n callers go on to their temporary files at once.
-//   FAKE_MOF_OWN     set: the file must hold "call <id of the calling thread>"
-//                    all through CompileFile (looked at twice, 50 ms apart),
-//                    else it fails in phase 2 (parsing).
-#include <windows.h>
+//   FAKE_MOF_RECORD  file that receives "server=..|flags=..|class=..|instance=..|file=<name>\n" and the file's bytes
+//   FAKE_MOF_BARRIER n: compilers are handed out n at a time, so that n callers reach their files at once
+//   FAKE_MOF_OWN     set: the file must hold "call <thread id>" all through CompileFile, else phase 2 (parsing)
 #include <wbemcli.h>
+#include <windows.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -82,8 +77,8 @@ class FakeCompiler final : public IMofCompiler, public IClassFactory {
                            LONG instance_flags, WBEM_COMPILE_STATUS_INFO* info) override {
     std::string body = Contents(file);
     if (FILE* out = _wfopen(Env(L"FAKE_MOF_RECORD").c_str(), L"wb")) {
-      fprintf(out, "server=%ls|flags=%ld|class=%ld|instance=%ld|file=%ls\n%s", server ? server : L"", flags, class_flags,
-              instance_flags, file ? file : L"", body.c_str());
+      fprintf(out, "server=%ls|flags=%ld|class=%ld|instance=%ld|file=%ls\n%s", server ? server : L"", flags,
+              class_flags, instance_flags, file ? file : L"", body.c_str());
       fclose(out);
     }
     unsigned long hr = 0;
