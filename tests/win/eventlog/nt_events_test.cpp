@@ -62,9 +62,8 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
       {{.event_id = 1000, .source = L"SrcA", .strings = {L"Spooler", L"running"}}, L"Message", L"Spooler,running"},
       {{.event_id = 2000, .source = L"SrcA", .strings = {L"x"}}, L"Message", L"From the second module: x"},
       {{.event_id = 2000, .source = L"MissingFirst", .strings = {L"x"}}, L"Message", L"x"},  // the search ends there
-      {{.event_id = 7, .source = L"Plain", .strings = {L" \ta", L"b \r\n"}}, L"Message", L"a,b"},
-      {{.event_id = 7, .source = L"Plain"}, L"Message", L""},
-      {{.event_id = 7, .source = L"NotRegistered", .strings = {L"only"}}, L"Message", L"only"},
+      {{.event_id = 7, .source = L"NotRegistered", .strings = {L" \ta", L"b \r\n"}}, L"Message", L"a,b"},
+      {{.event_id = 7, .source = L"NotRegistered"}, L"Message", L""},
       {{.event_id = 1003, .source = L"SrcA"}, L"Message", L"Error seven"},  // the last parameter module
       {{.event_id = 1003, .source = L"NoParam"}, L"Message", L"Error %%7"},
       {{.event_id = 4242, .source = L"SrcA", .strings = {L"code %%7"}}, L"Message", L"code seven"},
@@ -72,12 +71,11 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
        L"Logon by NT AUTHORITY\\SYSTEM from the console"},
       {{.event_id = 0xC0000005}, L"EventCode", L"5"},
       {{.type = 1}, L"Type", L"ERROR"}, {{.type = 2}, L"Type", L"WARNING"}, {{.type = 4}, L"Type", L"INFORMATION"},
-      {{.type = 8}, L"Type", L"AUDIT_SUCCESS"}, {{.type = 16}, L"Type", L"AUDIT_FAILURE"}, {{.type = 0}, L"Type", L""},
-      {{.type = 3}, L"Type", L""}, {{.type = 32}, L"Type", L""},
+      {{.type = 8}, L"Type", L"AUDIT_SUCCESS"}, {{.type = 16}, L"Type", L"AUDIT_FAILURE"}, {{.type = 3}, L"Type", L""},
       {{.category = 1, .source = L"SrcA"}, L"Category", L"Disk"},
       {{.category = 0, .source = L"SrcA"}, L"Category", L"None"},
       {{.category = 9, .source = L"SrcA"}, L"Category", L"Category #9"},
-      {{.category = 3, .source = L"Plain"}, L"Category", L"Category #3"},
+      {{.category = 3, .source = L"NotRegistered"}, L"Category", L"Category #3"},
       {{.source = L"SrcA"}, L"SourceName", L"SrcA"}, {{}, L"ComputerName", ThisComputer()},
       {{.computer = L" HOST\r\n"}, L"ComputerName", L"HOST"}, {{}, L"Logfile", log_.Name()},
       {{.sid = SidBytes(L"S-1-5-18")}, L"UserName", L"NT AUTHORITY\\SYSTEM"},  // a SID right at the end of the record

@@ -119,6 +119,33 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   }
 }
 
+// A reader whose reads fail is replaced by a fresh one, whose change event the
+// worker then waits on; one whose log key went is dropped.
+TEST(Source, ReplacesAReaderThatFailsAndDropsOneWhoseLogWent) {
+  TestLog log;
+  EXPECT_EQ(LogReader(L"NoSuchBriselLog").ErrorMessage(), L"Open NoSuchBriselLog log registry key failed: 2\n");
+  EventLogSource source(std::make_shared<ItemCollection>());
+  const size_t readers = source.ReaderCount();
+  const LogReader* before = source.Reader(log.Name());
+  source.Exec();
+  log.Append({.event_id = 1});
+  SimEventLogService::Get().Fail(log.Name(), ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(source.GetData());
+  const LogReader* after = source.Reader(log.Name());
+  ASSERT_NE(after, nullptr);
+  EXPECT_NE(after, before);
+  EXPECT_EQ(source.Records().size(), 1u) << "the fresh reader reads at once";
+  source.Resume();
+  log.Append({.event_id = 2});
+  EXPECT_TRUE(source.Wait(60000));
+  EXPECT_EQ(::WaitForSingleObject(after->ChangeEvent(), 0), DWORD(WAIT_TIMEOUT)) << "its change ended the wait";
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kEventLogKey) + L"\\" + log.Name()).c_str());
+  SimEventLogService::Get().Fail(log.Name(), ERROR_EVENTLOG_FILE_CHANGED);
+  ASSERT_TRUE(source.GetData());
+  EXPECT_EQ(source.Reader(log.Name()), nullptr);
+  EXPECT_EQ(source.ReaderCount(), readers - 1);
+}
+
 TEST(Insertion, FillsInStringsParameterMessagesAndAccounts) {
   UniqueModule params(::LoadLibraryExW((MessageDir() + L"\\evparam.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   ASSERT_TRUE(params);

@@ -25,7 +25,6 @@ class TestLog {
               L"%BRISEL_EVMSG_DIR%\\absent.dll;%BRISEL_EVMSG_DIR%\\evparam.dll");
     AddSource(L"NoParam", a);
     AddSource(L"MissingFirst", L"%BRISEL_EVMSG_DIR%\\absent.dll;%BRISEL_EVMSG_DIR%\\evmsg_b.dll");
-    AddSource(L"Plain", nullptr);
   }
   ~TestLog() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kEventLogKey) + L"\\" + name_).c_str()); }
 
