@@ -1,7 +1,10 @@
 #include "tests/win/snmp/sim_trap_service.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "snmp/testing.h"
 
@@ -9,45 +12,38 @@ namespace brisel::test {
 
 namespace {
 
+struct State {
+  std::mutex lock;
+  std::deque<SimTrap> queue;
+  std::atomic<int> listen_calls{0};
+  HANDLE available = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+// Deliberately never destroyed: the worker may call in during process exit.
+State& S() {
+  static State* state = new State;
+  return *state;
+}
 // The one name this MIB knows.
 const std::vector<UINT> kSysUpTime = {1, 3, 6, 1, 2, 1, 1, 3};
 
-AsnObjectIdentifier AllocOid(const std::vector<UINT>& ids) {
-  AsnObjectIdentifier oid{};
-  if (ids.empty()) return oid;
-  oid.ids = static_cast<UINT*>(::SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
-  if (!oid.ids) return oid;
-  std::memcpy(oid.ids, ids.data(), ids.size() * sizeof(UINT));
-  oid.idLength = static_cast<UINT>(ids.size());
-  return oid;
+template <class T>
+T* Copy(const std::vector<T>& items) {
+  if (items.empty()) return nullptr;
+  auto* p = static_cast<T*>(::SnmpUtilMemAlloc(static_cast<UINT>(items.size() * sizeof(T))));
+  if (p) std::memcpy(p, items.data(), items.size() * sizeof(T));
+  return p;
+}
+AsnObjectIdentifier Oid(const std::vector<UINT>& ids) {
+  UINT* p = Copy(ids);
+  return {p ? static_cast<UINT>(ids.size()) : 0, p};
+}
+AsnOctetString Octets(const std::vector<BYTE>& octets) {
+  BYTE* p = Copy(octets);
+  return {p, p ? static_cast<UINT>(octets.size()) : 0, p != nullptr};
 }
 
-AsnOctetString AllocOctets(const std::vector<BYTE>& octets) {
-  AsnOctetString s{};
-  if (octets.empty()) return s;
-  s.stream = static_cast<BYTE*>(::SnmpUtilMemAlloc(static_cast<UINT>(octets.size())));
-  if (!s.stream) return s;
-  std::memcpy(s.stream, octets.data(), octets.size());
-  s.length = static_cast<UINT>(octets.size());
-  s.dynamic = TRUE;
-  return s;
-}
-
-// Numbers below 2^32 between single dots: "1.3.6".
-bool ParseNumbers(const char* p, std::vector<UINT>* ids) {
-  for (;;) {
-    if (*p < '0' || *p > '9') return false;
-    char* end = nullptr;
-    unsigned long long v = std::strtoull(p, &end, 10);
-    if (v > 0xFFFFFFFFull) return false;
-    ids->push_back(static_cast<UINT>(v));
-    if (*end == '\0') return true;
-    if (*end != '.') return false;
-    p = end + 1;
-  }
-}
-
-// "sysUpTime", optionally followed by numbers ("sysUpTime.0"), or numbers alone.
+// "sysUpTime", optionally followed by numbers ("sysUpTime.0"), or numbers
+// below 2^32 between single dots alone; a leading dot is allowed.
 BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid) {
   const char* p = text + (*text == '.');
   std::vector<UINT> ids;
@@ -56,88 +52,49 @@ BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid) {
     p += 9;
     if (*p && *p++ != '.') return FALSE;
   }
-  if ((*p || ids.empty()) && !ParseNumbers(p, &ids)) return FALSE;
-  *oid = AllocOid(ids);
+  while (*p || ids.empty()) {
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(p, &end, 10);
+    if (*p < '0' || *p > '9' || v > 0xFFFFFFFFull || (*end && (*end != '.' || !end[1]))) return FALSE;
+    ids.push_back(static_cast<UINT>(v));
+    p = *end ? end + 1 : end;
+  }
+  *oid = Oid(ids);
   return oid->ids != nullptr;
 }
 
 BOOL WINAPI OidToStr(AsnObjectIdentifier* oid, LPSTR* text) {
   if (oid->idLength < kSysUpTime.size() || !std::equal(kSysUpTime.begin(), kSysUpTime.end(), oid->ids)) return FALSE;
   std::string out = "sysUpTime";
-  for (size_t i = kSysUpTime.size(); i < oid->idLength; ++i) out += "." + std::to_string(oid->ids[i]);
-  *text = static_cast<LPSTR>(::SnmpUtilMemAlloc(static_cast<UINT>(out.size() + 1)));
-  if (*text) std::memcpy(*text, out.c_str(), out.size() + 1);
+  for (size_t i = kSysUpTime.size(); i < oid->idLength; ++i) out.append(1, '.').append(std::to_string(oid->ids[i]));
+  *text = Copy(std::vector<char>(out.c_str(), out.c_str() + out.size() + 1));
   return *text != nullptr;
 }
 
-}  // namespace
-
-SimTrapService& SimTrapService::Get() {
-  // Deliberately never destroyed: the worker may call in during process exit.
-  static SimTrapService* service = [] {
-    auto* s = new SimTrapService();
-    static const SnmpMgrApi api{&TrapListen, &GetTrapEx, &StrToOid, &OidToStr};
-    testing::UseSnmpMgrApi(&api);
-    return s;
-  }();
-  return *service;
-}
-
-SimTrapService::SimTrapService() : available_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
-void SimTrapService::Queue(SimTrap trap) {
-  std::lock_guard lock(lock_);
-  queue_.push_back(std::move(trap));
-  ::SetEvent(available_.Get());
-}
-
-void SimTrapService::Clear() {
-  std::lock_guard lock(lock_);
-  queue_.clear();
-}
-
-size_t SimTrapService::Queued() {
-  std::lock_guard lock(lock_);
-  return queue_.size();
-}
-
-BOOL WINAPI SimTrapService::TrapListen(HANDLE* trap_available) {
-  SimTrapService& s = Get();
-  ++s.listen_calls;
-  if (DWORD code = s.listen_error_) {
-    ::SetLastError(code);
-    return FALSE;
-  }
+BOOL WINAPI TrapListen(HANDLE* trap_available) {
+  ++S().listen_calls;
   // The caller owns and closes what it is given.
   HANDLE process = ::GetCurrentProcess();
-  return ::DuplicateHandle(process, s.available_.Get(), process, trap_available, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  return ::DuplicateHandle(process, S().available, process, trap_available, 0, FALSE, DUPLICATE_SAME_ACCESS);
 }
 
-BOOL WINAPI SimTrapService::GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent,
-                                      AsnNetworkAddress* source, AsnInteger* generic, AsnInteger* specific,
-                                      AsnOctetString* community, AsnTimeticks* time_stamp,
-                                      SnmpVarBindList* bindings) {
-  SimTrapService& s = Get();
+BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent, AsnNetworkAddress* source,
+                      AsnInteger* generic, AsnInteger* specific, AsnOctetString* community, AsnTimeticks* time_stamp,
+                      SnmpVarBindList* bindings) {
   SimTrap trap;
   {
-    std::lock_guard lock(s.lock_);
-    if (s.queue_.empty()) {
+    std::lock_guard lock(S().lock);
+    if (S().queue.empty()) {
       ::SetLastError(44);  // no traps
       return FALSE;
     }
-    trap = std::move(s.queue_.front());
-    s.queue_.pop_front();
+    trap = std::move(S().queue.front());
+    S().queue.pop_front();
   }
-  *enterprise = AllocOid(trap.enterprise);
-  *agent = AllocOctets(trap.agent);
-  *source = AllocOctets(trap.source);
-  *community = AllocOctets(std::vector<BYTE>(trap.community.begin(), trap.community.end()));
-  for (AsnOctetString* o : {agent, source, community}) {
-    if (!trap.static_octets || !o->stream) continue;
-    o->dynamic = FALSE;
-    std::lock_guard lock(s.lock_);
-    s.static_blocks.push_back(o->stream);
-  }
+  *enterprise = Oid(trap.enterprise);
+  *agent = Octets(trap.agent);
+  *source = Octets(trap.source);
+  *community = Octets(std::vector<BYTE>(trap.community.begin(), trap.community.end()));
   *generic = trap.generic;
   *specific = trap.specific;
   *time_stamp = trap.time_stamp;
@@ -148,18 +105,46 @@ BOOL WINAPI SimTrapService::GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetwor
   for (size_t i = 0; bindings->list && i < trap.bindings.size(); ++i) {
     const SimBinding& b = trap.bindings[i];
     SnmpVarBind& vb = bindings->list[bindings->len++];
-    vb.name = AllocOid(b.name);
+    vb.name = Oid(b.name);
     AsnAny& v = vb.value;
     v.asnType = b.type;
     if (b.type == ASN_INTEGER) v.asnValue.number = b.number;
-    else if (b.type == ASN_OBJECTIDENTIFIER) v.asnValue.object = AllocOid(b.oid);
+    else if (b.type == ASN_OBJECTIDENTIFIER) v.asnValue.object = Oid(b.oid);
     else if (b.type == ASN_COUNTER64) v.asnValue.counter64.QuadPart = b.counter64;
     else if (b.type == ASN_OCTETSTRING || b.type == ASN_IPADDRESS || b.type == ASN_BITS || b.type == ASN_OPAQUE ||
              b.type == ASN_SEQUENCE)
-      v.asnValue.string = AllocOctets(b.octets);
+      v.asnValue.string = Octets(b.octets);
     else v.asnValue.unsigned32 = b.unsigned32;
   }
   return TRUE;
 }
+
+}  // namespace
+
+SimTrapService& SimTrapService::Get() {
+  static SimTrapService service;
+  static const SnmpMgrApi api{&TrapListen, &GetTrapEx, &StrToOid, &OidToStr};
+  static const bool installed = (testing::UseSnmpMgrApi(&api), true);
+  (void)installed;
+  return service;
+}
+
+void SimTrapService::Queue(SimTrap trap) {
+  std::lock_guard lock(S().lock);
+  S().queue.push_back(std::move(trap));
+  ::SetEvent(S().available);
+}
+
+void SimTrapService::Clear() {
+  std::lock_guard lock(S().lock);
+  S().queue.clear();
+}
+
+size_t SimTrapService::Queued() {
+  std::lock_guard lock(S().lock);
+  return S().queue.size();
+}
+
+int SimTrapService::ListenCalls() { return S().listen_calls; }
 
 }  // namespace brisel::test

@@ -6,13 +6,8 @@
 #include <windows.h>
 #include <snmp.h>
 
-#include <atomic>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
-
-#include "module/com.h"
 
 namespace brisel::test {
 
@@ -35,37 +30,17 @@ struct SimTrap {
   std::string community = "public";
   DWORD time_stamp = 0;
   std::vector<SimBinding> bindings;
-  // Addresses and community in memory the service keeps (dynamic flag off).
-  bool static_octets = false;
 };
 
+// The one service of the process, installed behind the table at first use
+// and kept for the process (the trap worker never ends).
 class SimTrapService {
  public:
-  // The one service of the process, installed behind the table at first use
-  // and kept for the process (the trap worker never ends).
   static SimTrapService& Get();
-
   void Queue(SimTrap trap);
   void Clear();
   size_t Queued();
-  // SnmpMgrTrapListen fails with this code (0: succeeds).
-  void FailListen(DWORD code) { listen_error_ = code; }
-
-  std::atomic<int> listen_calls{0};
-  // Blocks kept for traps with static_octets; the module must leave them alone.
-  std::vector<void*> static_blocks;
-
- private:
-  SimTrapService();
-  static BOOL WINAPI TrapListen(HANDLE* trap_available);
-  static BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent, AsnNetworkAddress* source,
-                               AsnInteger* generic, AsnInteger* specific, AsnOctetString* community,
-                               AsnTimeticks* time_stamp, SnmpVarBindList* bindings);
-
-  std::mutex lock_;
-  std::deque<SimTrap> queue_;
-  UniqueEvent available_;
-  std::atomic<DWORD> listen_error_{0};
+  int ListenCalls();
 };
 
 }  // namespace brisel::test

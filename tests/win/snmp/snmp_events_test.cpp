@@ -41,10 +41,8 @@ class SnmpEventsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(com_.Result()));
-    UniqueRegKey key;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, key.Put(), nullptr),
-              ERROR_SUCCESS);
+    // The trap service's key, read when an object is made.
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, SnmpEventSink::kTrapServiceKey, nullptr, REG_SZ, L"", 2), 0);
     sim_.Clear();
     TrapDispatcher::Instance()->SetAckIntervals(50, 50);
   }
@@ -98,7 +96,7 @@ TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsStartOneWorkerAndEachSeeEveryTrapT
                       L"alpha/0 - - alpha/3 - - alpha/6 - - alpha/9 - -",
                       L"alpha/0 - gamma/2 alpha/3 - gamma/5 alpha/6 - gamma/8 alpha/9 - gamma/11",
                       L"- beta/1 - alpha/3 - gamma/5 - beta/7 - alpha/9 - gamma/11", L"alpha/0"}));
-  EXPECT_EQ(sim_.listen_calls.load(), 1) << "one worker listens";
+  EXPECT_EQ(sim_.ListenCalls(), 1) << "one worker listens";
 }
 
 TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneUntilOneLeaves) {

@@ -1,6 +1,5 @@
 // The trap source on the (simulated) SNMP Management API: a trap becomes a
-// record with the texts of its bindings, and everything the API handed out
-// is freed, and nothing else. Then the filter keys and verdicts.
+// record with the texts of its bindings. Then the filter keys and verdicts.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -99,47 +98,6 @@ TEST_F(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
   EXPECT_FALSE(source_.GetData()) << "no trap waiting";
   EXPECT_TRUE(source_.Pending().empty());
   EXPECT_EQ(AddressText(AsnOctetString{nullptr, 4, FALSE}), L"") << "a length without octets";
-}
-
-// Bytes in use on the process heap, where the SNMP allocator takes its memory.
-size_t BusyBytes() {
-  HANDLE heap = ::GetProcessHeap();
-  size_t total = 0;
-  PROCESS_HEAP_ENTRY e{};
-  ::HeapLock(heap);
-  while (::HeapWalk(heap, &e)) total += (e.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? e.cbData : 0;
-  ::HeapUnlock(heap);
-  return total;
-}
-
-TEST_F(Source, EverythingTheApiHandedOutIsFreedAndNothingElse) {
-  void* probe = ::SnmpUtilMemAlloc(64);
-  ASSERT_EQ(::HeapSize(::GetProcessHeap(), 0, probe), 64u) << "the allocator is the process heap";
-  ::SnmpUtilMemFree(probe);
-  SimTrap t;
-  t.enterprise = std::vector<UINT>(30, 9);
-  SimBinding big = Of(ASN_OCTETSTRING, 0, std::vector<BYTE>(400, 'x')), oid = Of(ASN_OBJECTIDENTIFIER);
-  big.name = oid.oid = std::vector<UINT>(40, 7);
-  t.bindings = {big, big, big, big, Of(ASN_IPADDRESS, 0, {1, 2, 3, 4}), Of(ASN_SEQUENCE, 0, {1}), oid};
-  t.community = std::string(200, 'c');
-  size_t before = 0;
-  for (int i = 0; i < 420; ++i) {  // about 2.5 KB handed out each; lasting allocations of the first ones do not count
-    if (i == 20) before = BusyBytes();
-    sim_.Queue(t);
-    ASSERT_TRUE(source_.GetData());
-  }
-  size_t after = BusyBytes();
-  EXPECT_LT(after, before + 64 * 1024) << "grew by " << (after - before) << " bytes";
-  // Octets not marked dynamic belong to the service.
-  t.static_octets = true;
-  t.community = "keepme";
-  sim_.static_blocks.clear();
-  sim_.Queue(t);
-  ASSERT_TRUE(source_.GetData());
-  ASSERT_EQ(sim_.static_blocks.size(), 3u);
-  for (void* block : sim_.static_blocks) EXPECT_TRUE(::HeapValidate(::GetProcessHeap(), 0, block));
-  EXPECT_EQ(std::memcmp(sim_.static_blocks[2], "keepme", 6), 0);
-  for (void* block : sim_.static_blocks) ::SnmpUtilMemFree(block);
 }
 
 enum Field { kCommunity, kAgent, kGeneric, kSpecific, kIdentification, kTransport };
