@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -74,25 +75,27 @@ struct Outcome {
     int32_t start, length;
 };
 
-// PCRE2 (16-bit, interpreter); false when it refuses the pattern or hits its match limit.
-bool Pcre2Search(std::u16string_view pattern, std::u16string_view subject, Outcome& result, bool& refused) {
+// PCRE2 (16-bit, interpreter); nothing when it hits its match limit, and a start no engine
+// gives when it refuses the pattern.
+std::optional<Outcome> Pcre2Search(std::u16string_view pattern, std::u16string_view subject) {
     int error = 0;
     PCRE2_SIZE offset = 0;
     const std::u16string translated = ToPcre2(pattern);
     pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
                                      PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
-    refused = !code;
-    if (!code) return false;
+    if (!code) return Outcome{"pcre2 refusing the pattern", -2, 0};
     pcre2_match_context* context = pcre2_match_context_create(nullptr);
     pcre2_set_match_limit(context, 2000000);
     pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
     const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, 0, data, context);
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
-    result = rc >= 0 ? Outcome{"pcre2", int32_t(ovector[0]), int32_t(ovector[1] - ovector[0])} : Outcome{"pcre2", -1, 0};
+    std::optional<Outcome> result;
+    if (rc >= 0) result = Outcome{"pcre2", int32_t(ovector[0]), int32_t(ovector[1] - ovector[0])};
+    if (rc == PCRE2_ERROR_NOMATCH) result = Outcome{"pcre2", -1, 0};
     pcre2_match_data_free(data);
     pcre2_match_context_free(context);
     pcre2_code_free(code);
-    return rc >= 0 || rc == PCRE2_ERROR_NOMATCH;
+    return result;
 }
 
 }  // namespace
@@ -123,10 +126,7 @@ std::string CrossCheck(std::u16string_view pattern, std::u16string_view given) {
         if (start >= 0 && re.MatchText() != subject.substr(start, re.MatchLength())) report += "match text; ";
         outcomes.push_back({name, start, re.MatchLength()});
     }
-    Outcome peer{};
-    bool refused = false;
-    if (Pcre2Search(pattern, subject, peer, refused)) outcomes.push_back(peer);
-    if (refused) report += "pcre2 refuses the pattern; ";
+    if (const auto peer = Pcre2Search(pattern, subject)) outcomes.push_back(*peer);
     for (const Outcome& o : outcomes) {
         if (o.start != outcomes[0].start || o.length != outcomes[0].length) {
             report += std::string(outcomes[0].engine) + ": " + std::to_string(outcomes[0].start) + "+" +
