@@ -127,6 +127,7 @@ TEST(Source, ReplacesAReaderThatFailsAndDropsOneWhoseLogWent) {
   EventLogSource source(std::make_shared<ItemCollection>());
   const size_t readers = source.ReaderCount();
   const LogReader* before = source.Reader(log.Name());
+  ASSERT_NE(before, nullptr);
   source.Exec();
   log.Append({.event_id = 1});
   SimEventLogService::Get().Fail(log.Name(), ERROR_ACCESS_DENIED);
