@@ -6,7 +6,7 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
+#include <future>
 
 #include "snmp/snmp_objects.h"
 #include "tests/harness/dispatch.h"
@@ -186,19 +186,16 @@ TEST(Receiver, TheSocketIsDrainedWhileTheDispatcherWaits) {
   TrapDispatcher dispatcher;
   auto watcher = std::make_shared<TrapWatcher>(std::make_shared<ItemCollection>());
   ASSERT_TRUE(dispatcher.Register(watcher));
-  send(Trap());
-  ASSERT_TRUE(source.Wait(10000));
+  Ingest(source, msg::Encode(Trap()));
   ASSERT_TRUE(source.GetData());
+  auto notified = std::async(std::launch::async, [&] { dispatcher.Notify(source); });
+  EXPECT_EQ(::WaitForSingleObject(watcher->DataEvent(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
   constexpr int kBurst = 3000;
-  std::thread sender([&] {
-    ASSERT_EQ(::WaitForSingleObject(watcher->DataEvent(), 10000), WAIT_OBJECT_0);
-    for (int i = 0; i < kBurst; ++i) send(Trap("public", i));
-    // Until the acknowledgement only the dispatcher's wait reads them.
-    for (int i = 0; i < 1000 && source.Stats().queued.load() < kBurst + 1u; ++i) ::Sleep(10);
-    watcher->Acknowledge();
-  });
-  dispatcher.Notify(source);
-  sender.join();
+  for (int i = 0; i < kBurst; ++i) send(Trap("public", i));
+  // Until the acknowledgement only the dispatcher's wait reads them.
+  for (int i = 0; i < 1000 && source.Stats().queued.load() < kBurst + 1u; ++i) ::Sleep(10);
+  watcher->Acknowledge();
+  notified.wait();
   EXPECT_EQ(source.Stats().queued.load(), kBurst + 1u);
   EXPECT_EQ(source.QueuedCount(), static_cast<size_t>(kBurst));
 }
