@@ -76,8 +76,8 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
       {{.category = 0, .source = L"SrcA"}, L"Category", L"None"},
       {{.category = 9, .source = L"SrcA"}, L"Category", L"Category #9"},
       {{.category = 3, .source = L"NotRegistered"}, L"Category", L"Category #3"},
-      {{.source = L"SrcA"}, L"SourceName", L"SrcA"}, {{}, L"ComputerName", ThisComputer()},
-      {{.computer = L" HOST\r\n"}, L"ComputerName", L"HOST"}, {{}, L"Logfile", log_.Name()},
+      {{.source = L"SrcA"}, L"SourceName", L"SrcA"}, {{.computer = L" HOST\r\n"}, L"ComputerName", L"HOST"},
+      {{}, L"Logfile", log_.Name()},
       {{.sid = SidBytes(L"S-1-5-18")}, L"UserName", L"NT AUTHORITY\\SYSTEM"},  // a SID right at the end of the record
       {{}, L"UserName", L"N/A"}, {{.sid = SidBytes(L"S-1-5-21-1-2-3-1000")}, L"UserName", L"N/A"},
       {{.time_written = t2004}, L"CreationTimeString", L"2004:3:7:9:5:0:0"},

@@ -31,6 +31,12 @@ bool Failed(DWORD error) {
   return error != 0;
 }
 
+std::wstring ThisComputer() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+  return ::GetComputerNameW(name, &n) ? std::wstring(name, n) : std::wstring();
+}
+
 struct Log {
   DWORD oldest = 1;  // the number of the first record
   std::deque<std::vector<BYTE>> records;
@@ -99,12 +105,6 @@ BOOL WINAPI NotifyChange(HANDLE h, HANDLE event) {
 }  // namespace
 
 std::wstring MessageDir() { return EVMSG_DIR; }
-
-std::wstring ThisComputer() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-  return ::GetComputerNameW(name, &n) ? std::wstring(name, n) : std::wstring();
-}
 
 std::vector<BYTE> SidBytes(const wchar_t* text) {
   PSID sid = nullptr;

@@ -26,7 +26,6 @@ struct SimEntry {
 std::wstring MessageDir();
 std::vector<BYTE> LayoutRecord(const SimEntry& entry);
 std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
-std::wstring ThisComputer();
 
 // The one service of the process, behind the reader's table from the first Get.
 class SimEventLogService {
