@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <future>
@@ -129,6 +130,7 @@ TEST(Receiver, RefusedAndMalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachT
   EXPECT_EQ(source.Stats().queue_full.load(), 6u);
   EXPECT_EQ(QueueFullLines(), traced + 2) << "once each time the queue fills";
   tvDebugLevel = 0;
+  std::remove(trace::CurrentFile().c_str());
   // Large traps: the 64 MiB of datagrams are the bound.
   UdpTrapSource large(AnyCommunity());
   m.bindings.resize(1);

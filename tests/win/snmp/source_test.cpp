@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <clocale>
-#include <cstring>
 
 #include "snmp/trap_filter.h"
 #include "snmp/trap_source.h"
