@@ -216,10 +216,12 @@ TEST(Receiver, TheWaitTakesAsManyAcknowledgementsAsTheDispatcherHolds) {
 
 // Without the receiver the platform's trap service is used; Wine's fails to
 // listen with "not implemented", where a missing function would give 127.
-TEST(Receiver, WithoutItThePlatformTrapServiceIsAsked) {
+TEST(Receiver, ThePlatformTrapServiceIsLoadedAndItsListenErrorKept) {
   SnmpMgrTrapSource platform;
   EXPECT_FALSE(platform.Exec());
   EXPECT_EQ(platform.ErrorCode(), ERROR_CALL_NOT_IMPLEMENTED);
+  EXPECT_EQ(platform.ErrorMessage(), L"120\n");
+  EXPECT_FALSE(platform.Wait(0)) << "nothing to wait on";
 }
 
 }  // namespace
