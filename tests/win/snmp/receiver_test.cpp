@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <future>
+#include <sstream>
 
 #include "snmp/snmp_objects.h"
 #include "tests/harness/dispatch.h"
