@@ -1,5 +1,5 @@
 // The shipped DLL as COM sees it: entry points, class objects, unloading,
-// what registration left in the registry, and Waiter.
+// registration and its removal, the process list, and Waiter.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,11 +10,25 @@
 #include "module/registrar.h"
 #include "module/waiter.h"
 #include "tests/harness/dispatch.h"
+#include "tests/win/fake_wmi.h"
 
 using namespace brisel;
 using namespace brisel::test;
 
 namespace {
+
+const FakeProcessRow kProcesses[] = {
+    {L"System Idle Process", 0, 2, 0}, {L"svchost.exe", 4242, 17, 611}, {L"cscript.exe", 70000, 3, 99}};
+
+// The stand-in locator serves every test of this program, registered before any
+// of them can make the module cache the platform's.
+class FakeWmi : public ::testing::Environment {
+  void SetUp() override { ASSERT_EQ(RegisterFakeWmi(kProcesses, std::size(kProcesses), &cookie_), S_OK); }
+  void TearDown() override { ::CoRevokeClassObject(cookie_); }
+  ComScope com_;
+  DWORD cookie_ = 0;
+};
+const auto* const g_fake_wmi = ::testing::AddGlobalTestEnvironment(new FakeWmi);
 
 class DllEntry : public ::testing::Test {
  protected:
@@ -56,6 +70,18 @@ TEST_F(DllEntry, ClassObjectsCreateWithTheRequestedInterfaceOnly) {
   EXPECT_EQ(Dispatch(procs).IdOf(L"Count", &count_id) | Dispatch(procs).IdOf(L"item", &item_id), S_OK);
   EXPECT_EQ(std::make_pair(count_id, item_id), std::make_pair(DISPID{1}, DISPID{0}));
   EXPECT_EQ(Dispatch(procs).IdOf(L"NoSuchMember", &unknown), DISP_E_UNKNOWNNAME);
+}
+
+TEST_F(DllEntry, ProcessesListEveryValueWmiReports) {
+  ComPtr<IDispatch> procs;
+  ASSERT_EQ(f_->CreateInstance(nullptr, IID_IDispatch, procs.PutVoid()), S_OK);
+  std::wstring seen;
+  for (long i = 1, count = Dispatch(procs).Long(L"Count"); i <= count; ++i) {
+    Dispatch p = Dispatch(procs).Object(L"Item", {i});
+    seen += p.Text(L"Name") + L"|" + std::to_wstring(p.Long(L"ProcessId")) + L"|" +
+            std::to_wstring(p.Long(L"ThreadCount")) + L"|" + std::to_wstring(p.Long(L"HandleCount")) + L"\n";
+  }
+  EXPECT_EQ(seen, L"System Idle Process|0|2|0\nsvchost.exe|4242|17|611\ncscript.exe|70000|3|99\n");
 }
 
 TEST_F(DllEntry, UnloadOnlyWhenNoObjectItemOrLockRemains) {
@@ -102,12 +128,30 @@ std::wstring Guid(REFGUID g) {
   return buf;
 }
 
-TEST_F(DllEntry, RegistrationScriptsProgIdsClassKeysAndTypeLibrary) {
+// In a classes root of its own, so that removing the registration leaves the
+// prefix's, which the other tests use, alone.
+TEST_F(DllEntry, RegistrationWritesEveryKeyAndUnregistrationRemovesThem) {
   for (UINT id : {101, 103, 104, 106, 110, 111, 112, 113}) {  // the scripts as the DLL carries them
     std::wstring script;
     EXPECT_EQ(LoadRegistrationScript(dll_.Get(), id, &script), S_OK);
     EXPECT_EQ(script.substr(0, 4) + L"|" + script.substr(script.size() > 2 ? script.size() - 2 : 0), L"HKCR|}\n") << id;
   }
+  const wchar_t* kRoot = L"Software\\BriselRegistrationTest";
+  UniqueRegKey root;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kRoot, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, root.Put(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::RegOverridePredefKey(HKEY_CLASSES_ROOT, root.Get()), ERROR_SUCCESS);
+  struct Restore {
+    const wchar_t* root;
+    ~Restore() {
+      ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+      ::RegDeleteTreeW(HKEY_CURRENT_USER, root);
+    }
+  } restore{kRoot};
+  auto entry = [&](const char* name) {
+    return reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(::GetProcAddress(dll_.Get(), name)));
+  };
+  ASSERT_EQ(entry("DllRegisterServer")(), S_OK);
   const std::pair<const wchar_t*, const CLSID*> classes[] = {
       {L"Processes", &CLSID_Processes}, {L"Brisel", &CLSID_MO},   {L"SnmpEvents", &CLSID_SnmpEvents},
       {L"NtEventFilter", &CLSID_NtEventFilter}, {L"NtFiles", &CLSID_NtFiles}, {L"NtFile", &CLSID_NtFile},
@@ -127,9 +171,20 @@ TEST_F(DllEntry, RegistrationScriptsProgIdsClassKeysAndTypeLibrary) {
   }
   ComPtr<ITypeLib> lib;
   EXPECT_EQ(::LoadRegTypeLib(LIBID_VELKALib, 1, 0, LANG_NEUTRAL, lib.Put()), S_OK);
+  lib.Reset();
   ComPtr<IUnknown> none;  // only classes of the class table are registered
   EXPECT_EQ(::CoCreateInstance(CLSID_Process, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, none.PutVoid()),
             REGDB_E_CLASSNOTREG);
+
+  EXPECT_EQ(entry("DllUnregisterServer")(), S_OK);
+  const std::wstring gone = L"<missing 2>";
+  for (const auto& [name, clsid] : classes) {
+    std::wstring progid = std::wstring(L"TalvaneAgent.") + name;
+    EXPECT_EQ(ReadClasses(progid) + ReadClasses(progid + L".4\\CLSID") + ReadClasses(L"CLSID\\" + Guid(*clsid)),
+              gone + gone + gone)
+        << Narrow(progid);
+  }
+  EXPECT_NE(::LoadRegTypeLib(LIBID_VELKALib, 1, 0, LANG_NEUTRAL, lib.Put()), S_OK);
 }
 
 long HandleArg(HANDLE h) { return static_cast<long>(reinterpret_cast<LONG_PTR>(h)); }

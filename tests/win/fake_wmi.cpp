@@ -1,0 +1,104 @@
+// C vtables, so that only the methods the module calls are written out; any
+// other call reaches a null entry and stops the test program.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#define CINTERFACE
+#define COBJMACROS
+#include "tests/win/fake_wmi.h"
+
+#include <wbemcli.h>
+
+#include <iterator>
+#include <utility>
+
+namespace brisel::test {
+namespace {
+
+size_t g_count = 0, g_next = 0;
+
+// Objects are static: counting is not needed.
+template <class T>
+ULONG STDMETHODCALLTYPE One(T*) {
+  return 1;
+}
+
+template <class T, const IID* own>
+HRESULT STDMETHODCALLTYPE Qi(T* self, REFIID riid, void** out) {
+  *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, *own) ? self : nullptr;
+  return *out ? S_OK : E_NOINTERFACE;
+}
+
+struct Row {
+  IWbemClassObject object;
+  const FakeProcessRow* row;
+};
+
+HRESULT STDMETHODCALLTYPE RowGet(IWbemClassObject* self, LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) {
+  const FakeProcessRow& row = *reinterpret_cast<Row*>(self)->row;
+  ::VariantInit(value);
+  if (_wcsicmp(name, L"Name") == 0) {
+    V_VT(value) = VT_BSTR;
+    V_BSTR(value) = ::SysAllocString(row.name);
+    return S_OK;
+  }
+  const std::pair<const wchar_t*, LONG> numbers[] = {
+      {L"ProcessId", row.id}, {L"ThreadCount", row.threads}, {L"HandleCount", row.handles}};
+  for (const auto& [key, number] : numbers) {
+    if (_wcsicmp(name, key) != 0) continue;
+    V_VT(value) = VT_I4;  // how WMI hands out a uint32
+    V_I4(value) = number;
+    return S_OK;
+  }
+  return WBEM_E_NOT_FOUND;
+}
+IWbemClassObjectVtbl g_row_vtbl = {.QueryInterface = Qi<IWbemClassObject, &IID_IWbemClassObject>, .AddRef = One<IWbemClassObject>, .Release = One<IWbemClassObject>, .Get = RowGet};
+Row g_objects[16];
+
+HRESULT STDMETHODCALLTYPE EnumNext(IEnumWbemClassObject*, LONG, ULONG wanted, IWbemClassObject** out, ULONG* given) {
+  *given = 0;
+  for (; *given < wanted && g_next < g_count; ++g_next) out[(*given)++] = &g_objects[g_next].object;
+  return *given == wanted ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
+}
+IEnumWbemClassObjectVtbl g_enum_vtbl = {.QueryInterface = Qi<IEnumWbemClassObject, &IID_IEnumWbemClassObject>, .AddRef = One<IEnumWbemClassObject>, .Release = One<IEnumWbemClassObject>, .Next = EnumNext};
+IEnumWbemClassObject g_enum = {&g_enum_vtbl};
+
+HRESULT STDMETHODCALLTYPE ServicesEnum(IWbemServices*, BSTR cls, LONG, IWbemContext*, IEnumWbemClassObject** out) {
+  *out = nullptr;
+  if (!cls || _wcsicmp(cls, L"Win32_Process") != 0) return WBEM_E_INVALID_CLASS;
+  g_next = 0;
+  *out = &g_enum;
+  return S_OK;
+}
+IWbemServicesVtbl g_services_vtbl = {
+    .QueryInterface = Qi<IWbemServices, &IID_IWbemServices>, .AddRef = One<IWbemServices>, .Release = One<IWbemServices>, .CreateInstanceEnum = ServicesEnum};
+IWbemServices g_services = {&g_services_vtbl};
+
+HRESULT STDMETHODCALLTYPE Connect(IWbemLocator*, BSTR path, BSTR, BSTR, BSTR, LONG, BSTR, IWbemContext*,
+                                  IWbemServices** out) {
+  *out = nullptr;
+  if (!path || _wcsicmp(path, L"//./root/cimv2") != 0) return WBEM_E_INVALID_NAMESPACE;
+  *out = &g_services;
+  return S_OK;
+}
+IWbemLocatorVtbl g_locator_vtbl = {.QueryInterface = Qi<IWbemLocator, &IID_IWbemLocator>, .AddRef = One<IWbemLocator>, .Release = One<IWbemLocator>, .ConnectServer = Connect};
+IWbemLocator g_locator = {&g_locator_vtbl};
+
+HRESULT STDMETHODCALLTYPE Create(IClassFactory*, IUnknown* outer, REFIID riid, void** out) {
+  *out = nullptr;
+  return outer ? CLASS_E_NOAGGREGATION : Qi<IWbemLocator, &IID_IWbemLocator>(&g_locator, riid, out);
+}
+HRESULT STDMETHODCALLTYPE Lock(IClassFactory*, BOOL) { return S_OK; }
+IClassFactoryVtbl g_factory_vtbl = {
+    .QueryInterface = Qi<IClassFactory, &IID_IClassFactory>, .AddRef = One<IClassFactory>, .Release = One<IClassFactory>, .CreateInstance = Create, .LockServer = Lock};
+IClassFactory g_factory = {&g_factory_vtbl};
+
+}  // namespace
+
+HRESULT RegisterFakeWmi(const FakeProcessRow* rows, size_t count, DWORD* cookie) {
+  if (count > std::size(g_objects)) return E_INVALIDARG;
+  g_count = count;
+  for (size_t i = 0; i < count; ++i) g_objects[i] = {{&g_row_vtbl}, &rows[i]};
+  return ::CoRegisterClassObject(CLSID_WbemLocator, reinterpret_cast<IUnknown*>(&g_factory), CLSCTX_INPROC_SERVER,
+                                 REGCLS_MULTIPLEUSE, cookie);
+}
+
+}  // namespace brisel::test
