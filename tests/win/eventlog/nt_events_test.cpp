@@ -121,4 +121,18 @@ TEST_F(Watcher, BatchesComeFromBacklogsAndChangesAndItemsOutliveThem) {
   EXPECT_EQ(item.Text(L"Message"), L"filler text for size");
 }
 
+// The release stops a first pass over a long backlog between two reads.
+TEST_F(Watcher, ReleasingDuringALongPassEndsItWithinARead) {
+  for (int i = 0; i < 12000; ++i) log_.Append({.time_written = 1000, .event_id = 1});  // old: the first read walks them
+  SimEventLogService& sim = SimEventLogService::Get();
+  sim.read_delay_ms = 30;
+  long reads = sim.reads;
+  watcher_.Long(L"Event");
+  for (int i = 0; i < 2000 && sim.reads < reads + 10; ++i) ::Sleep(10);
+  reads = sim.reads;
+  watcher_ = Dispatch();
+  sim.read_delay_ms = 0;
+  EXPECT_LE(sim.reads - reads, 2) << "of about 120 reads";
+}
+
 }  // namespace

@@ -77,6 +77,8 @@ BOOL WINAPI GetOldest(HANDLE h, PDWORD oldest) {
 }
 
 BOOL WINAPI Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size, DWORD* read, DWORD* needed) {
+  ++SimEventLogService::Get().reads;
+  if (DWORD delay = SimEventLogService::Get().read_delay_ms) ::Sleep(delay);
   std::lock_guard hold(lock);
   Log* l = LogOf(h);
   if (!l || Failed(flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ) ? ERROR_INVALID_PARAMETER : 0)) return FALSE;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ class SimEventLogService {
   // fails with oldest_error (0: answers).
   void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
   void Reset();  // forgets every log and its change events; open handles read empty logs
+  // Reads are counted, and each takes this long (a slow disk).
+  std::atomic<long> reads{0};
+  std::atomic<DWORD> read_delay_ms{0};
 
  private:
   SimEventLogService();
