@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 #include "snmp/testing.h"
 
@@ -16,6 +17,7 @@ struct State {
   std::mutex lock;
   std::deque<SimTrap> queue;
   std::atomic<int> listen_calls{0};
+  std::vector<void*> service_blocks;
   HANDLE available = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 // Deliberately never destroyed: the worker may call in during process exit.
@@ -95,6 +97,13 @@ BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent,
   *agent = Octets(trap.agent);
   *source = Octets(trap.source);
   *community = Octets(std::vector<BYTE>(trap.community.begin(), trap.community.end()));
+  if (trap.service_owns_octets) {
+    std::lock_guard lock(S().lock);
+    for (AsnOctetString* o : {agent, source, community}) {
+      o->dynamic = FALSE;
+      S().service_blocks.push_back(o->stream);
+    }
+  }
   *generic = trap.generic;
   *specific = trap.specific;
   *time_stamp = trap.time_stamp;
@@ -138,6 +147,11 @@ void SimTrapService::Queue(SimTrap trap) {
 void SimTrapService::Clear() {
   std::lock_guard lock(S().lock);
   S().queue.clear();
+}
+
+std::vector<void*> SimTrapService::TakeServiceBlocks() {
+  std::lock_guard lock(S().lock);
+  return std::exchange(S().service_blocks, {});
 }
 
 size_t SimTrapService::Queued() {

@@ -30,6 +30,7 @@ struct SimTrap {
   std::string community = "public";
   DWORD time_stamp = 0;
   std::vector<SimBinding> bindings;
+  bool service_owns_octets = false;  // agent, source and community not marked dynamic
 };
 
 // The one service of the process, installed behind the table at first use
@@ -41,6 +42,7 @@ class SimTrapService {
   void Clear();
   size_t Queued();
   int ListenCalls();
+  std::vector<void*> TakeServiceBlocks();  // the octets of traps whose octets it owns
 };
 
 }  // namespace brisel::test

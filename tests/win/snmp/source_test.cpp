@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <clocale>
+#include <cstring>
 
 #include "snmp/trap_filter.h"
 #include "snmp/trap_source.h"
@@ -97,6 +98,21 @@ TEST_F(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
   EXPECT_FALSE(source_.GetData()) << "no trap waiting";
   EXPECT_TRUE(source_.Pending().empty());
   EXPECT_EQ(AddressText(AsnOctetString{nullptr, 4, FALSE}), L"") << "a length without octets";
+}
+
+// Octets not marked dynamic belong to the service: read, never freed.
+TEST_F(Source, OctetsTheServiceOwnsAreLeftAlone) {
+  SimTrap t;
+  t.community = "keepme";
+  t.service_owns_octets = true;
+  sim_.Queue(t);
+  ASSERT_TRUE(source_.GetData());
+  EXPECT_EQ(Fields(*source_.Pending()[0]), L"keepme  10.0.0.1 192.168.1.5 6 1 0");
+  std::vector<void*> blocks = sim_.TakeServiceBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  for (void* block : blocks) EXPECT_TRUE(::HeapValidate(::GetProcessHeap(), 0, block));
+  EXPECT_EQ(std::memcmp(blocks[2], "keepme", 6), 0);
+  for (void* block : blocks) ::SnmpUtilMemFree(block);
 }
 
 enum Field { kCommunity, kAgent, kGeneric, kSpecific, kIdentification, kTransport };
