@@ -281,6 +281,16 @@ def test(subsystem, timeout, log):
     return "passed" if code == 0 else "failed"
 
 
+def missing_tests(subsystem):
+    """The subsystem's tests that the build does not have: a name that matches nothing would test nothing."""
+    _, _, mode, tests = SUBSYSTEMS[subsystem]
+    if mode == "native":
+        return [t for t in tests if not os.path.isfile(os.path.join(ROOT, BUILD[mode], t))]
+    listing = subprocess.run(["ctest", "--test-dir", BUILD[mode], "-N"], cwd=ROOT, capture_output=True, text=True)
+    known = set(re.findall(r"Test\s+#\d+: (\S+)", listing.stdout))
+    return [t for t in tests if t not in known]
+
+
 def apply(m):
     path = os.path.join(ROOT, m.path)
     with open(path, encoding="utf-8") as f:
@@ -351,7 +361,12 @@ def main():
         configure(mode)
     # The unmutated tests must pass, or their verdicts on mutants mean nothing.
     for name in sorted({m.subsystem for m in mutants}, key=list(SUBSYSTEMS).index):
-        if not build(name, log) or test(name, args.timeout, log) != "passed":
+        if not build(name, log):
+            sys.exit(f"mutate: the unmutated {name} build fails (see build/mutate.log)")
+        missing = missing_tests(name)
+        if missing:
+            sys.exit(f"mutate: the {name} tests {', '.join(missing)} do not exist (renamed?)")
+        if test(name, args.timeout, log) != "passed":
             sys.exit(f"mutate: the unmutated {name} tests do not pass (see build/mutate.log)")
     print(f"# mutants: seed {args.seed}, {len(mutants)} of a sample of {args.count}", file=out, flush=True)
     for m in mutants:
