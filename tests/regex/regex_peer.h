@@ -1,5 +1,5 @@
-// Test peers of CRegex: PCRE2 on the syntax both share, and its own engines against each
-// other. Native builds only.
+// Test peers of CRegex (native builds only): PCRE2 on the syntax both share, and its own
+// engines against each other.
 #pragma once
 
 #include "rules/regex/regex.h"
@@ -12,10 +12,7 @@
 // non-capturing. Only for patterns that CRegex compiles.
 std::u16string ToPcre2(std::u16string_view pattern);
 
-// Every engine of CRegex on one subject, and PCRE2 (unless it hits its match limit); empty
-// when all agree on the match, else a description of the disagreement (also when PCRE2
-// refuses a pattern that CRegex compiles).
+// Empty when every engine of CRegex and PCRE2 (unless it hits its match limit) agree on the
+// match, else what disagrees (also PCRE2 refusing a pattern that CRegex compiles).
 std::string CrossCheck(std::u16string_view pattern, std::u16string_view subject);
-
-// Printable form of UTF-16 test data.
 std::string Show(std::u16string_view text);

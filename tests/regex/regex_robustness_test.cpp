@@ -61,9 +61,8 @@ using G = RegexSearchTuning::Engine; using M = RegexSearchTuning::Memo;
 TEST(RegexRobustness, LinearStepsAndNoRecursionUpToMegabytes) {
     // Subject: prefix, count units, suffix; expected start and length: a + b * count.
     const struct { const char16_t *pattern, *prefix, *unit, *suffix; int32_t start, startPer, length, lengthPer; } jobs[] = {
-        {u"(a|b)*", u"", u"ab", u"", 0, 0, 0, 2}, {u"^(a|b)*$", u"", u"ab", u"", 0, 0, 0, 2},
-        {u"(a|b)*c", u"", u"ab", u"c", 0, 0, 1, 2}, {u"(ab)+$", u"", u"ab", u"", 0, 0, 0, 2},
-        {u"(a|aa)*c", u"", u"a", u"bc", 1, 1, 1, 0}, {u"(a|a)*b", u"", u"a", u"cb", 1, 1, 1, 0},
+        {u"(a|b)*", u"", u"ab", u"", 0, 0, 0, 2}, {u"(a|b)*c", u"", u"ab", u"c", 0, 0, 1, 2},
+        {u"(ab)+$", u"", u"ab", u"", 0, 0, 0, 2}, {u"(a|aa)*c", u"", u"a", u"bc", 1, 1, 1, 0},
         {u"(x+x+)+y", u"", u"x", u"zy", -1, 0, 0, 0}, {u".*x", u"", u"a", u"x", 0, 0, 1, 1},
         {u"(.)*b", u"", u"a", u"", -1, 0, 0, 0}, {u"a(.|b)*b$", u"a", u"ab", u"a", -1, 0, 0, 0},
         // Each b starts a try whose .* runs to the end: quadratic without the memo.

@@ -11,7 +11,7 @@ TEST(NetSnmpDiff, ReadsOurEncodingOfEveryValidMessage) {
   for (const Message& m : testing::ValidMessages()) {
     Message theirs;
     std::string why;
-    ASSERT_EQ(peer::Decode(Encode(m), &theirs, &why), peer::Verdict::kAccepted) << why;
+    ASSERT_EQ(peer::Decode(Encode(m), &theirs, &why), testing::Peer::kAccepts) << why;
     EXPECT_EQ(theirs, m);
   }
 }
@@ -20,12 +20,9 @@ TEST(NetSnmpDiff, HandMadeFaults) {
   for (const testing::Fault& f : testing::Faults()) {
     Message ours, theirs;
     std::string why;
-    const peer::Verdict v = peer::Decode(f.datagram, &theirs, &why);
-    const peer::Verdict expected = f.peer == testing::Peer::kAccepts   ? peer::Verdict::kAccepted
-                                   : f.peer == testing::Peer::kRefuses ? peer::Verdict::kRefused
-                                                                       : peer::Verdict::kIncomparable;
-    EXPECT_EQ(v, expected) << f.name << " " << why;
-    if (Decode(f.datagram.data(), f.datagram.size(), &ours) == DecodeError::kOk && v == peer::Verdict::kAccepted) {
+    const testing::Peer verdict = peer::Decode(f.datagram, &theirs, &why);
+    EXPECT_EQ(verdict, f.peer) << f.name << " " << why;
+    if (Decode(f.datagram.data(), f.datagram.size(), &ours) == DecodeError::kOk && verdict == testing::Peer::kAccepts) {
       EXPECT_EQ(ours, theirs) << f.name;
     }
   }

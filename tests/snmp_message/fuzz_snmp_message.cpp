@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (m.kind == PduKind::kInform && EncodeResponse(m).size() > again.size()) fail("response longer than the inform");
   if (ToV1(m, {127, 0, 0, 1}).bindings.size() > m.bindings.size()) fail("v1 view with more bindings");
   std::string why;
-  const peer::Verdict verdict = peer::Decode(testing::Bytes(data, data + size), &theirs, &why);
-  if (verdict == peer::Verdict::kRefused) fail("net-snmp refuses a message we accept");
-  if (verdict == peer::Verdict::kAccepted && !(theirs == m)) fail("net-snmp reads other fields");
+  const testing::Peer verdict = peer::Decode(testing::Bytes(data, data + size), &theirs, &why);
+  if (verdict == testing::Peer::kRefuses) fail("net-snmp refuses a message we accept");
+  if (verdict == testing::Peer::kAccepts && !(theirs == m)) fail("net-snmp reads other fields");
   return 0;
 }

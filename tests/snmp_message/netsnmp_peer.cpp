@@ -37,7 +37,7 @@ bool ToValue(const netsnmp_variable_list* v, Value* value) {
 
 }  // namespace
 
-Verdict Decode(const testing::Bytes& datagram, Message* out, std::string* why) {
+testing::Peer Decode(const testing::Bytes& datagram, Message* out, std::string* why) {
   static std::once_flag once;
   std::call_once(once, [] {
     // Only the parser is used: no configuration files, and its parse errors go to a
@@ -53,7 +53,7 @@ Verdict Decode(const testing::Bytes& datagram, Message* out, std::string* why) {
   testing::Bytes copy = datagram;  // snmp_parse writes nothing into it, but takes it unconst
   if (snmp_parse(nullptr, &session, pdu, copy.empty() ? nullptr : copy.data(), copy.size()) != SNMPERR_SUCCESS) {
     snmp_free_pdu(pdu);
-    return Verdict::kRefused;
+    return testing::Peer::kRefuses;
   }
   Message m;
   m.version = static_cast<int>(pdu->version);
@@ -80,9 +80,9 @@ Verdict Decode(const testing::Bytes& datagram, Message* out, std::string* why) {
     if (!ok) *why = "net-snmp accepts a value of type " + std::to_string(v->type);
   }
   snmp_free_pdu(pdu);
-  if (!ok) return Verdict::kIncomparable;
+  if (!ok) return testing::Peer::kCannotCompare;
   *out = std::move(m);
-  return Verdict::kAccepted;
+  return testing::Peer::kAccepts;
 }
 
 }  // namespace brisel::snmp::peer

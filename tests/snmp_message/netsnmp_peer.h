@@ -7,11 +7,9 @@
 
 namespace brisel::snmp::peer {
 
-// kIncomparable: net-snmp read a PDU other than a notification, or a value type a
-// Message has no room for (the float, double, ... it unpacks from Opaque); *why says which.
-enum class Verdict { kRefused, kAccepted, kIncomparable };
-
-// Parses one datagram with snmp_parse and converts what it read into a Message.
-Verdict Decode(const testing::Bytes& datagram, Message* out, std::string* why);
+// Parses one datagram with snmp_parse and converts what it read into a Message; *why says
+// what it could not compare (a PDU other than a notification, a value type such as the
+// float net-snmp unpacks from Opaque).
+testing::Peer Decode(const testing::Bytes& datagram, Message* out, std::string* why);
 
 }  // namespace brisel::snmp::peer

@@ -122,7 +122,6 @@ std::vector<Fault> Faults() {
       // Lengths (every prefix of a valid message is truncated: see the unit test). BER allows the long
       // forms; net-snmp takes fields of up to sizeof(long) bytes, but no datagram needs more than 2, and
       // at most 4 keep the length arithmetic in 32 bits on every target.
-      {"long length field of 1 byte", Cat({Hex("30 81"), Bytes(trap2.begin() + 1, trap2.end())}), kOk, kAccepts},
       {"long length field of 4 bytes", WithValue("02 84 00 00 00 01 05"), kOk, kAccepts},
       {"long length field of 5 bytes", WithValue("02 85 00 00 00 00 01 05"), kBadLength, kAccepts},
       {"inner length past its parent", Cat({Element(0x30, Hex("02 05 01")), Hex("00 00 00 00")}), kTruncated, kRefuses},
@@ -130,7 +129,6 @@ std::vector<Fault> Faults() {
       {"more than 65535 bytes", WithBinding(Hex("06 01 2B"), Element(0x04, Bytes(65535, 'x'))), kBadLength, kAccepts},  // no datagram is longer
       // NULL and the exceptions have no contents (X.690 8.8.2); net-snmp skips whatever is there.
       {"NULL with contents", WithValue("05 01 00"), kBadLength, kAccepts},
-      {"noSuchObject with contents", WithValue("80 01 00"), kBadLength, kAccepts},
       // net-snmp ignores what follows the message or the binding list: a datagram is one message, more is forged.
       {"byte after the message", Cat({trap2, Hex("00")}), kTrailingBytes, kAccepts},
       {"element after the binding list", Message2("02 01 01", 0xA7, Cat({pdu2, Hex("05 00")})), kTrailingBytes, kAccepts},
@@ -139,25 +137,20 @@ std::vector<Fault> Faults() {
       {"binding claiming a byte of the next", Trap2(Cat({Hex("30 0F"), Bytes(kUpTime.begin() + 2, kUpTime.end()), kTrapOid})), kTrailingBytes, kAccepts},
       // Integers of each type, at their width and one byte past it.
       {"INTEGER of 4 bytes", WithValue("02 04 80 00 00 00"), kOk, kAccepts},
-      {"INTEGER padded to 2 bytes", WithValue("02 02 00 01"), kOk, kAccepts},
       // net-snmp takes up to 8 bytes plus a leading zero into a C long and cuts it to 32 bits; INTEGER is 32 bits.
       {"INTEGER of 5 bytes", WithValue("02 05 00 00 00 00 01"), kBadInteger, kAccepts},
       {"INTEGER empty", WithValue("02 00"), kBadInteger, kRefuses},
-      {"request id of 5 bytes", Message2("02 01 01", 0xA7, Cat({Hex("02 05 01 00 00 00 00 02 01 00 02 01 00"), Element(0x30, kUpTime)})), kBadInteger, kAccepts},
       {"version of 5 bytes (2^32 + 1)", Message2("02 05 01 00 00 00 01", 0xA7, pdu2), kBadInteger, kAccepts},
       {"v1 generic of 5 bytes", V1(Hex("06 01 2B"), "40 04 01 02 03 04 02 05 01 00 00 00 00 02 01 01 43 01 00"), kBadInteger, kAccepts},
       {"Counter32 with the leading zero", WithValue("41 05 00 FF FF FF FF"), kOk, kAccepts},
-      {"Counter32 without it", WithValue("41 04 FF FF FF FF"), kOk, kAccepts},
       {"Counter32 read as the magnitude meant", WithValue("41 01 FF"), kOk, kAccepts},
       {"Gauge32 of 2^32", WithValue("42 05 01 00 00 00 00"), kBadInteger, kAccepts},  // net-snmp cuts it to 0
-      {"TimeTicks of 6 bytes", WithValue("43 06 00 00 00 00 00 01"), kBadInteger, kAccepts},
       {"v1 time stamp of 2^32", V1(Hex("06 01 2B"), "40 04 01 02 03 04 02 01 06 02 01 01 43 05 01 00 00 00 00"), kBadInteger, kAccepts},
       {"Counter64 with the leading zero", WithValue("46 09 00 FF FF FF FF FF FF FF FF"), kOk, kAccepts},
       {"Counter64 of 2^64", WithValue("46 09 01 00 00 00 00 00 00 00 00"), kBadInteger, kRefuses},
       {"Counter64 empty", WithValue("46 00"), kBadInteger, kAccepts},  // net-snmp reads 0
       // Object identifiers.
       {"OID of 128 arcs", WithName(Arcs(128)), kOk, kAccepts}, {"OID of 129 arcs", WithName(Arcs(129)), kBadOid, kRefuses},
-      {"OID value of 129 arcs", WithBinding(Hex("06 01 2B"), Element(0x06, Arcs(129))), kBadOid, kRefuses},
       {"enterprise of 129 arcs", V1(Element(0x06, Arcs(129)), kV1Fields), kBadOid, kRefuses},
       {"arc of 2^32-1", WithName(Hex("2B 8F FF FF FF 7F")), kOk, kAccepts},
       {"arc of 2^32", WithName(Hex("2B 90 80 80 80 00")), kBadOid, kRefuses},
@@ -186,10 +179,8 @@ std::vector<Fault> Faults() {
       {"version -1", Message2("02 01 FF", 0xA7, pdu2), kUnsupportedVersion, kRefuses},
       // net-snmp parses any PDU in any version; SNMPv1 has no v2 PDUs, SNMPv2c no Trap-PDU (RFC 1157, 3416).
       {"SNMPv1 with a v2 trap", Message2("02 01 00", 0xA7, pdu2), kUnsupportedPdu, kAccepts},
-      {"SNMPv1 with an inform", Message2("02 01 00", 0xA6, pdu2), kUnsupportedPdu, kAccepts},
       {"SNMPv2c with a v1 trap", Message2("02 01 01", 0xA4, Cat({Hex("06 01 2B"), Hex(kV1Fields), Element(0x30, kUpTime)})), kUnsupportedPdu, kAccepts},
       {"GetRequest", Message2("02 01 01", 0xA0, pdu2), kUnsupportedPdu, kCannotCompare},
-      {"Report", Message2("02 01 01", 0xA8, pdu2), kUnsupportedPdu, kCannotCompare},
       // The bound keeps a datagram's work and memory small; net-snmp has none.
       {"1024 bindings", Trap2(Repeat(binding, kMaxBindings)), kOk, kAccepts},
       {"1025 bindings", Trap2(Repeat(binding, kMaxBindings + 1)), kTooManyBindings, kAccepts},
