@@ -3,8 +3,8 @@
 // the phase in WBEM_COMPILE_STATUS_INFO. The test process's environment says how:
 //   FAKE_MOF_RESULT  "<hresult hex> <phase>" (default: "0 0")
 //   FAKE_MOF_RECORD  file that receives "server=..|flags=..|class=..|instance=..|file=<name>\n" and the file's bytes
-//   FAKE_MOF_BARRIER n: compilers are handed out n at a time, so that n callers reach their files at once
-//   FAKE_MOF_OWN     set: the file must hold "call <thread id>" all through CompileFile, else phase 2 (parsing)
+//   FAKE_MOF_THREADS n: compilers are handed out n at a time, so that n callers reach their files at once, and
+//                    each file must hold "call <thread id>" all through CompileFile, else phase 2 (parsing)
 #include <wbemcli.h>
 #include <windows.h>
 
@@ -21,6 +21,7 @@ std::wstring Env(const wchar_t* name) {
   DWORD n = ::GetEnvironmentVariableW(name, buf, 1024);
   return n > 0 && n < 1024 ? std::wstring(buf, n) : std::wstring();
 }
+long Threads() { return std::wcstol(Env(L"FAKE_MOF_THREADS").c_str(), nullptr, 10); }
 
 std::string Contents(LPWSTR file) {
   std::string text;
@@ -32,20 +33,11 @@ std::string Contents(LPWSTR file) {
   return text;
 }
 
-bool HoldsOwnText(LPWSTR file, const std::string& first_look) {
-  std::string own = "call " + std::to_string(::GetCurrentThreadId());
-  if (first_look != own) return false;
-  ::Sleep(50);
-  return Contents(file) == own;
-}
-
 std::mutex g_barrier_lock;
 std::condition_variable g_barrier_open;
 long g_arrived = 0;
 
-void Barrier() {
-  long n = std::wcstol(Env(L"FAKE_MOF_BARRIER").c_str(), nullptr, 10);
-  if (n <= 1) return;
+void Barrier(long n) {
   std::unique_lock lock(g_barrier_lock);
   long generation = g_arrived / n;
   if (++g_arrived % n == 0) return g_barrier_open.notify_all();
@@ -68,7 +60,7 @@ class FakeCompiler final : public IMofCompiler, public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    Barrier();
+    if (Threads() > 1) Barrier(Threads());
     return IsEqualIID(riid, IID_IClassFactory) ? E_NOINTERFACE : QueryInterface(riid, ppv);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
@@ -84,9 +76,13 @@ class FakeCompiler final : public IMofCompiler, public IClassFactory {
     unsigned long hr = 0;
     long phase = 0;
     swscanf(Env(L"FAKE_MOF_RESULT").c_str(), L"%lx %ld", &hr, &phase);
-    if (!Env(L"FAKE_MOF_OWN").empty() && !HoldsOwnText(file, body)) {
-      hr = WBEM_E_FAILED;
-      phase = 2;
+    if (Threads() > 1) {
+      std::string own = "call " + std::to_string(::GetCurrentThreadId());
+      ::Sleep(50);  // time for another call to write the same file
+      if (body != own || Contents(file) != own) {
+        hr = WBEM_E_FAILED;
+        phase = 2;
+      }
     }
     if (info) {
       info->lPhaseError = phase;
