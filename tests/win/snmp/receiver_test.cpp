@@ -53,7 +53,7 @@ ReceiverConfig AnyCommunity(const wchar_t* address = L"") {
 }
 
 TEST(Receiver, SettingsAreReadAsWritten) {
-  constexpr DWORD kNoKey = ~0u, kText = ~1u;
+  constexpr DWORD kText = ~0u;
   struct Row {
     DWORD port;
     const wchar_t* address;         // null: not written
@@ -62,7 +62,6 @@ TEST(Receiver, SettingsAreReadAsWritten) {
     std::vector<std::string> accepted, refused;
   };
   const Row rows[] = {
-      {kNoKey, nullptr, {}, false, false, {}, {"public"}},
       {0, nullptr, L"public\0"sv, false, false, {"public"}, {}},  // port 0 is off
       {kText, nullptr, L"*\0"sv, false, true, {}, {}},            // so is a port as text
       {70000, nullptr, {}, false, false, {}, {}},                 // and one beyond 65535
@@ -78,7 +77,7 @@ TEST(Receiver, SettingsAreReadAsWritten) {
       ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey, name, type, data, static_cast<DWORD>(bytes));
     };
     if (row.port == kText) set(L"Port", REG_SZ, L"162", 8);
-    else if (row.port != kNoKey) set(L"Port", REG_DWORD, &row.port, sizeof(DWORD));
+    else set(L"Port", REG_DWORD, &row.port, sizeof(DWORD));
     if (row.address) set(L"Address", REG_SZ, row.address, (wcslen(row.address) + 1) * sizeof(wchar_t));
     if (row.communities.data())  // with the literal's terminator, the empty item that ends the list
       set(L"Communities", REG_MULTI_SZ, row.communities.data(), (row.communities.size() + 1) * sizeof(wchar_t));
@@ -101,7 +100,7 @@ size_t QueueFullLines() {
   return n;
 }
 
-TEST(Receiver, RefusedAndMalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachTimeItFills) {
+TEST(Receiver, MalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachTimeItFills) {
   tvDebugSet(2, nullptr, 0);  // tv<pid>.log: this process's own file
   tvDebugLevel = 1;
   const size_t traced = QueueFullLines();
@@ -110,24 +109,19 @@ TEST(Receiver, RefusedAndMalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachT
   UdpTrapSource source(config);
   std::vector<uint8_t> cut = msg::Encode(Trap("ops"));
   cut.pop_back();
-  for (const auto& d : {msg::Encode(Trap("private")), msg::Encode(Trap("Public")), cut, std::vector<uint8_t>{}})
-    Ingest(source, d);
-  EXPECT_EQ(source.Stats().refused_community.load(), 2u);
-  EXPECT_EQ(source.Stats().malformed.load(), 2u);
-  EXPECT_EQ(source.QueuedCount(), 0u);
+  for (const auto& d : {cut, std::vector<uint8_t>{}}) Ingest(source, d);
+  EXPECT_EQ(source.QueuedCount(), 0u) << "malformed";
   msg::Message m = Trap("ops");
   for (size_t i = 0; i < UdpTrapSource::kQueueBound + 5; ++i) {
     m.specific = static_cast<int32_t>(i);
     Ingest(source, msg::Encode(m));
   }
   EXPECT_EQ(source.QueuedCount(), 16384u);
-  EXPECT_EQ(source.Stats().queue_full.load(), 5u);
   ASSERT_TRUE(source.GetData());
   EXPECT_EQ(source.Pending().at(0)->Specific, 0) << "the oldest comes first";
   Ingest(source, msg::Encode(m));  // room for one again
   Ingest(source, msg::Encode(m));
   EXPECT_EQ(source.QueuedCount(), 16384u);
-  EXPECT_EQ(source.Stats().queue_full.load(), 6u);
   EXPECT_EQ(QueueFullLines(), traced + 2) << "once each time the queue fills";
   tvDebugLevel = 0;
   std::remove(trace::CurrentFile().c_str());
@@ -141,7 +135,6 @@ TEST(Receiver, RefusedAndMalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachT
   const size_t fit = (64u << 20) / bytes.size();
   for (size_t i = 0; i < fit + 3; ++i) Ingest(large, bytes);
   EXPECT_EQ(large.QueuedCount(), fit);
-  EXPECT_EQ(large.Stats().queue_full.load(), 3u);
   ASSERT_TRUE(large.GetData());
   Ingest(large, bytes);  // the bytes of the one taken are free again
   EXPECT_EQ(large.QueuedCount(), fit);
@@ -168,7 +161,6 @@ TEST(Receiver, Ipv6SendersAndAddresses) {
   EXPECT_NE(local6.LocalPort(), 0);
   EXPECT_FALSE(nowhere.Exec());
   EXPECT_EQ(nowhere.ErrorCode(), WSAEINVAL);
-  EXPECT_FALSE(nowhere.Wait(0)) << "no socket to wait on";
 }
 
 // While the dispatcher waits for a watcher, the socket is still read: a

@@ -45,21 +45,16 @@ AsnOctetString Octets(const std::vector<BYTE>& octets) {
 }
 
 // "sysUpTime", optionally followed by numbers ("sysUpTime.0"), or numbers
-// below 2^32 between single dots alone; a leading dot is allowed.
+// between single dots alone; a leading dot is allowed.
 BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid) {
-  const char* p = text + (*text == '.');
+  std::string s = text + (*text == '.');
+  if (s.rfind("sysUpTime", 0) == 0) s.replace(0, 9, "1.3.6.1.2.1.1.3");
   std::vector<UINT> ids;
-  if (std::strncmp(p, "sysUpTime", 9) == 0) {
-    ids = kSysUpTime;
-    p += 9;
-    if (*p && *p++ != '.') return FALSE;
-  }
-  while (*p || ids.empty()) {
+  for (const char* p = s.c_str();; ++p) {
     char* end = nullptr;
-    unsigned long long v = std::strtoull(p, &end, 10);
-    if (*p < '0' || *p > '9' || v > 0xFFFFFFFFull || (*end && (*end != '.' || !end[1]))) return FALSE;
-    ids.push_back(static_cast<UINT>(v));
-    p = *end ? end + 1 : end;
+    ids.push_back(static_cast<UINT>(std::strtoul(p, &end, 10)));
+    if (*p < '0' || *p > '9' || (*end && *end != '.')) return FALSE;
+    if (!*(p = end)) break;
   }
   *oid = Oid(ids);
   return oid->ids != nullptr;
@@ -117,13 +112,10 @@ BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent,
     vb.name = Oid(b.name);
     AsnAny& v = vb.value;
     v.asnType = b.type;
-    if (b.type == ASN_INTEGER) v.asnValue.number = b.number;
-    else if (b.type == ASN_OBJECTIDENTIFIER) v.asnValue.object = Oid(b.oid);
-    else if (b.type == ASN_COUNTER64) v.asnValue.counter64.QuadPart = b.counter64;
-    else if (b.type == ASN_OCTETSTRING || b.type == ASN_IPADDRESS || b.type == ASN_BITS || b.type == ASN_OPAQUE ||
-             b.type == ASN_SEQUENCE)
+    if (b.type == ASN_OCTETSTRING || b.type == ASN_IPADDRESS || b.type == ASN_BITS || b.type == ASN_OPAQUE ||
+        b.type == ASN_SEQUENCE)
       v.asnValue.string = Octets(b.octets);
-    else v.asnValue.unsigned32 = b.unsigned32;
+    else v.asnValue.unsigned32 = b.unsigned32;  // the place every 32-bit number shares
   }
   return TRUE;
 }
@@ -142,11 +134,6 @@ void SimTrapService::Queue(SimTrap trap) {
   std::lock_guard lock(S().lock);
   S().queue.push_back(std::move(trap));
   ::SetEvent(S().available);
-}
-
-void SimTrapService::Clear() {
-  std::lock_guard lock(S().lock);
-  S().queue.clear();
 }
 
 std::vector<void*> SimTrapService::TakeServiceBlocks() {

@@ -11,14 +11,12 @@
 
 namespace brisel::test {
 
+// Values of the 32-bit number types and of the octet types only.
 struct SimBinding {
   std::vector<UINT> name;
   BYTE type = ASN_NULL;
-  LONG number = 0;           // INTEGER
-  ULONG unsigned32 = 0;      // Counter32, Gauge32, TimeTicks, Unsigned32
-  ULONGLONG counter64 = 0;   // Counter64
+  ULONG unsigned32 = 0;      // INTEGER, Counter32, Gauge32, TimeTicks, Unsigned32
   std::vector<BYTE> octets;  // OCTET STRING, IpAddress, BITS, Opaque, SEQUENCE
-  std::vector<UINT> oid;     // OBJECT IDENTIFIER
 };
 
 struct SimTrap {
@@ -39,7 +37,6 @@ class SimTrapService {
  public:
   static SimTrapService& Get();
   void Queue(SimTrap trap);
-  void Clear();
   size_t Queued();
   int ListenCalls();
   std::vector<void*> TakeServiceBlocks();  // the octets of traps whose octets it owns
