@@ -70,7 +70,8 @@ TEST(SnmpMessage, V1View) {
   address.octets = {10, 1, 2, 3};
   integer.integer = -5;
   ticks.number = 99;
-  // trap_oid empty: no snmpTrapOID.0 binding; extra: bindings after the trap OID and an INTEGER binding.
+  // trap_oid empty: no snmpTrapOID.0 binding; extra: bindings after the trap OID and an INTEGER binding,
+  // kept in the view when one, left out when two (a second snmpTrapOID.0 and sysUpTime.0).
   const struct { const char* name; Oid trap_oid; std::vector<VarBind> extra; Oid enterprise; std::int32_t generic, specific; Address agent; } rows[] = {
       {"coldStart", standard(1), {}, kTraps, 0, 0, sender}, {"egpNeighborLoss", standard(6), {}, kTraps, 5, 0, sender},
       {"standard trap, enterprise given", standard(3), {{kEnterprise, OidValue(kCisco)}}, kCisco, 2, 0, sender},
