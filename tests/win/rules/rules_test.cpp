@@ -143,75 +143,64 @@ std::wstring Describe(const CNtEventRules& rules) {
   return s;
 }
 
-TEST(LineFormat, Files) {
+// Line files through LoadRuleLines, XML through ReadRuleFile and ParseRuleXML; %s in errors is the file's path.
+TEST(RuleFiles, LineAndXmlFormats) {
   const std::wstring cafe = L"EVENTSTART\r\nSOURCE: Caf\u00e9\r\nEVENTEND\r\n";
-  // %s in errors: the file's path.
-  const struct { std::string text; const wchar_t* kind; bool ok; std::wstring errors, rules; } rows[] = {
-      {"EVENTSTART\nLOG: System\nSOURCE: Disk, Srv\nEVENTEND\nEVENTSTART\nTYPE: ERROR\nCASESENSITIVE: Y\nEVENTEND\n",
+  const struct { bool xml; std::string text; const wchar_t* kind; bool ok; std::wstring errors, rules; } rows[] = {
+      {false, "EVENTSTART\nLOG: System\nSOURCE: Disk, Srv\nEVENTEND\nEVENTSTART\nTYPE: ERROR\nCASESENSITIVE: Y\nEVENTEND\n",
        L"INCLUDE", true, L"", L"I[Log=System;Source=Disk, Srv;|] I[Type=ERROR;|]cs "},
-      {"LOG: System\r\nSOURCE: Disk, Srv\r\n\r\nTYPE: ERROR\r\nCASESENSITIVE: Y\r\n", L"INCLUDE", true, L"",
+      {false, "LOG: System\r\nSOURCE: Disk, Srv\r\n\r\nTYPE: ERROR\r\nCASESENSITIVE: Y\r\n", L"INCLUDE", true, L"",
        L"I[Type=ERROR;Log=System;Source=Disk, Srv;|]cs "},
-      {"  LOG: x\nX LOG: y   \nCASESENSITIVE: yes\nSOURCE: (\n", L"INCLUDE", true,
+      {false, "  LOG: x\nX LOG: y   \nCASESENSITIVE: yes\nSOURCE: (\n", L"INCLUDE", true,
        L"Cannot parse line X LOG: y\nCannot parse line CASESENSITIVE: yes\nFail to Compile RegExp (\n", L"I[Log=x;Source=(;|] "},
-      {"LOG: a\nEVENTEND\nEVENTSTART\nLOG: b\nEVENTEND\nLOG: never\n", L"INCLUDE", true,
+      {false, "LOG: a\nEVENTEND\nEVENTSTART\nLOG: b\nEVENTEND\nLOG: never\n", L"INCLUDE", true,
        L"EventEnd does not match with EventStart\n", L"I[Log=a;|] I[Log=b;|] "},
-      {"TYPE: INFORMATION\n", L"EXCLUDE_ME", true, L"", L"E[|Type=INFORMATION;] "},
+      {false, "TYPE: INFORMATION\n", L"EXCLUDE_ME", true, L"", L"E[|Type=INFORMATION;] "},
       // The character after the colon is dropped whatever it is; "*" or nothing leaves a field empty.
-      {"log:xSystem\nUSER:\nTYPE: *\nCOMPUTER:   c\nCASESENSITIVE:y\n", L"INCLUDE", true, L"", L"I[Log=System;Computer=c;|]cs "},
-      {"LOG: l\nTYPE: t\nCOMPUTER: c\nEVENTID: e\nSOURCE: s\nDESCRIPTION: d\nCATEGORY: g\nUSER: u\n", L"EXCLUDE", true, L"",
+      {false, "log:xSystem\nUSER:\nTYPE: *\nCOMPUTER:   c\nCASESENSITIVE:y\n", L"INCLUDE", true, L"", L"I[Log=System;Computer=c;|]cs "},
+      {false, "LOG: l\nTYPE: t\nCOMPUTER: c\nEVENTID: e\nSOURCE: s\nDESCRIPTION: d\nCATEGORY: g\nUSER: u\n", L"EXCLUDE", true, L"",
        L"E[|Category=g;EventID=e;Type=t;Log=l;Description=d;Source=s;Computer=c;User=u;] "},
-      {"LOG: a\n   <?xml version=\"1.0\"?>\n", L"INCLUDE", false, L"", L""},
-      {"hello\nworld\n", L"INCLUDE", false, L"Cannot parse line hello\nCannot parse line world\nCannot parse file %s\n", L"I[|] "},
+      {false, "LOG: a\n   <?xml version=\"1.0\"?>\n", L"INCLUDE", false, L"", L""},
+      {false, "hello\nworld\n", L"INCLUDE", false, L"Cannot parse line hello\nCannot parse line world\nCannot parse file %s\n", L"I[|] "},
       // A line is read in pieces of 899 characters: "LOG: " and 894 x fill the first.
-      {"LOG: " + std::string(894, 'x') + "SOURCE: tail\n", L"INCLUDE", true, L"",
+      {false, "LOG: " + std::string(894, 'x') + "SOURCE: tail\n", L"INCLUDE", true, L"",
        L"I[Log=" + std::wstring(894, L'x') + L";Source=tail;|] "},
-      {Utf16(cafe, false), L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
-      {Utf16(cafe, true), L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
-      {"\xEF\xBB\xBF" "EVENTSTART\r\nSOURCE: Caf\xC3\xA9\r\nEVENTEND\r\n", L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "}};
+      {false, Utf16(cafe, false), L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
+      {false, Utf16(cafe, true), L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
+      {false, "\xEF\xBB\xBF" "EVENTSTART\r\nSOURCE: Caf\xC3\xA9\r\nEVENTEND\r\n", L"INCLUDE", true, L"", L"I[Source=Caf\u00e9;|] "},
+      {true,
+       "<?xml version=\"1.0\"?>\n<rules>\n <Include>\n  <events><LOG>Application</LOG><EventID>^1000$</EventID></events>\n"
+       "  <or/>\n  <EVENTS><source>Disk</source><CASESENSITIVE>y</CASESENSITIVE></EVENTS>\n </Include>\n"
+       " <EXCLUDE>\n  <EVENTS><TYPE>INFORMATION</TYPE></EVENTS>\n </EXCLUDE>\n</rules>\n",
+       L"INCLUDE", true, L"", L"I[EventID=^1000$;Log=Application;|] I[Source=Disk;|]cs E[|Type=INFORMATION;] "},
+      {true, "<r><EVENTS><LOG>a</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"I[Log=a;|] "},
+      {true, "<r><EVENTS><LOG>b</LOG></EVENTS><x/></r>", L"OTHER", true, L"", L"E[|Log=b;] "},
+      {true, "<r><EXCLUDE/><EVENTS><LOG>c</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"E[|Log=c;] "},
+      {true, "<r><INCLUDE><EVENTS><LOG>   </LOG><TYPE>*</TYPE><SOURCE>Disk \t</SOURCE><USER>x</USER></EVENTS></INCLUDE></r>",
+       L"INCLUDE", true, L"", L"I[Source=Disk;User=x;|] "},
+      {true, "<r><INCLUDE><EVENTS/><EVENTS><LOG>x</LOG></EVENTS><EVENTS/></INCLUDE></r>", L"INCLUDE", true, L"",
+       L"I[|] I[Log=x;|] "},
+      {true, "<?xml version=\"1.0\"?>\r\n<r><INCLUDE><EVENTS><SOURCE>Caf\xE9</SOURCE></EVENTS></INCLUDE></r>\r\n", L"INCLUDE",
+       true, L"", L"I[Source=Caf\u00e9;|] "},
+      {true, "<r><INCLUDE><EVENTS><SOURCE>(a,b)</SOURCE><COMPUTER>(</COMPUTER><USER>[z-a]</USER></EVENTS></INCLUDE></r>",
+       L"INCLUDE", true, L"Fail to Compile RegExp (\nFail to Compile RegExp [z-a]\n", L"I[Source=(a,b);Computer=(;User=[z-a];|] "},
+      {true, "<r><EXCLUDE><EVENTS><TYPE>a**</TYPE></EVENTS></EXCLUDE></r>", L"INCLUDE", true, L"Fail to Compile RegExp a**\n",
+       L"E[|Type=a**;] "},
+      {true, "\r\n  <a>\n<b></a></b>", L"INCLUDE", false,
+       L"Malformed XML. Parsing error at line 2, tag = <b>, error = <Overlapping tags detected. Found \"a\" but "
+       L"needed to find \"b\".>.", L""},
+      {true, "<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>", L"INCLUDE", false,
+       L"Malformed XML. Parsing error at line 1, tag = <xml>, error = <XML Declaration is not lower case (Rule 23).>.", L""}};
   for (const auto& row : rows) {
     RuleFile file(row.text);
     CNtEventRules rules;
     std::wstring errors, expected = row.errors;
     if (size_t at = expected.find(L"%s"); at != std::wstring::npos) expected.replace(at, 2, file.Path());
-    EXPECT_EQ(rules.LoadRuleLines(row.kind, file.Path(), &errors), row.ok) << row.text.substr(0, 40);
+    const bool ok = row.xml ? rules.ParseRuleXML(CNtEventRules::ReadRuleFile(file.Path()).value_or(L""), row.kind, &errors)
+                            : rules.LoadRuleLines(row.kind, file.Path(), &errors);
+    EXPECT_EQ(ok, row.ok) << row.text.substr(0, 40);
     EXPECT_EQ(errors, expected) << row.text.substr(0, 40);
     EXPECT_EQ(Describe(rules), row.rules) << row.text.substr(0, 40);
-  }
-}
-
-const wchar_t kXmlRules[] =
-    L"<?xml version=\"1.0\"?>\n<rules>\n <Include>\n  <events><LOG>Application</LOG><EventID>^1000$</EventID></events>\n"
-    L"  <or/>\n  <EVENTS><source>Disk</source><CASESENSITIVE>y</CASESENSITIVE></EVENTS>\n </Include>\n"
-    L" <EXCLUDE>\n  <EVENTS><TYPE>INFORMATION</TYPE></EVENTS>\n </EXCLUDE>\n</rules>\n";
-
-TEST(XmlFormat, Documents) {
-  const struct { const wchar_t *text, *kind; bool ok; const wchar_t *errors, *rules; } rows[] = {
-      {kXmlRules, L"INCLUDE", true, L"", L"I[EventID=^1000$;Log=Application;|] I[Source=Disk;|]cs E[|Type=INFORMATION;] "},
-      {L"<r><EVENTS><LOG>a</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"I[Log=a;|] "},
-      {L"<r><EVENTS><LOG>b</LOG></EVENTS><x/></r>", L"OTHER", true, L"", L"E[|Log=b;] "},
-      {L"<r><EXCLUDE/><EVENTS><LOG>c</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"E[|Log=c;] "},
-      {L"<r><INCLUDE><EVENTS><LOG>   </LOG><TYPE>*</TYPE><SOURCE>Disk \t</SOURCE><USER>x</USER></EVENTS></INCLUDE></r>",
-       L"INCLUDE", true, L"", L"I[Source=Disk;User=x;|] "},
-      {L"<r><INCLUDE><EVENTS/><EVENTS><LOG>x</LOG></EVENTS><EVENTS/></INCLUDE></r>", L"INCLUDE", true, L"",
-       L"I[|] I[Log=x;|] "},
-      {L"<?xml version=\"1.0\"?>\r\n<r><INCLUDE><EVENTS><SOURCE>Caf\u00e9</SOURCE></EVENTS></INCLUDE></r>\r\n", L"INCLUDE",
-       true, L"", L"I[Source=Caf\u00e9;|] "},
-      {L"<r><INCLUDE><EVENTS><SOURCE>(a,b)</SOURCE><COMPUTER>(</COMPUTER><USER>[z-a]</USER></EVENTS></INCLUDE></r>",
-       L"INCLUDE", true, L"Fail to Compile RegExp (\nFail to Compile RegExp [z-a]\n",
-       L"I[Source=(a,b);Computer=(;User=[z-a];|] "},
-      {L"<r><EXCLUDE><EVENTS><TYPE>a**</TYPE></EVENTS></EXCLUDE></r>", L"INCLUDE", true, L"Fail to Compile RegExp a**\n",
-       L"E[|Type=a**;] "},
-      {L"\r\n  <a>\n<b></a></b>", L"INCLUDE", false,
-       L"Malformed XML. Parsing error at line 2, tag = <b>, error = <Overlapping tags detected. Found \"a\" but "
-       L"needed to find \"b\".>.", L""},
-      {L"<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>", L"INCLUDE", false,
-       L"Malformed XML. Parsing error at line 1, tag = <xml>, error = <XML Declaration is not lower case (Rule 23).>.", L""}};
-  for (const auto& row : rows) {
-    CNtEventRules rules;
-    std::wstring errors;
-    EXPECT_EQ(rules.ParseRuleXML(row.text, row.kind, &errors), row.ok) << Narrow(row.text);
-    EXPECT_EQ(errors, row.errors) << Narrow(row.text);
-    EXPECT_EQ(Describe(rules), row.rules) << Narrow(row.text);
   }
 }
 
@@ -219,7 +208,7 @@ TEST(ReadRuleFile, EncodingsEndOfTextAndZeroBytes) {
   const std::wstring lf = L"<?xml version=\"1.0\"?>\n<r>Caf\u00e9</r>\n", crlf = L"<?xml version=\"1.0\"?>\r\n<r>Caf\u00e9</r>\r\n";
   const std::pair<std::string, std::optional<std::wstring>> rows[] = {
       {"", std::nullopt}, {"\x1A rest", std::nullopt}, {"\xFE\xFF", L""}, {"\xEF\xBB\xBF\x1A", L""},
-      {"caf\xE9", L"caf\u00e9"}, {Utf16(crlf, false), lf}, {Utf16(crlf, true), lf},
+      {Utf16(crlf, false), lf}, {Utf16(crlf, true), lf},
       // Text mode gives 1035 bytes; the zero at byte 5 cuts only the rest of its 1024-byte block.
       {std::string("a\r\nb\rc\0lost\n", 12) + std::string(1020, 'y') + "kept\x1A" "after", L"a\nb\rc" + std::wstring(7, L'y') + L"kept"},
       // UTF-8 "é" straddles bytes 1023 and 1024 of the text.
@@ -265,8 +254,7 @@ TEST(FilterSettings, KeysAndValues) {
        L"EventIds-e, Categories-c, Sources-s, Users-u, Computers-m, "},
       {L"logs=System\nNOSUCHKEY=x", L"11", L""}, {L"LOGS=System\nLOGS=\nNOSUCHKEY=", L"000", L"Logs+System, "},
       {L"SOURCES=a;b\nDELIMITER=;x\nUSERS=a;b\nSEPERATOR=|\nLOGS=A:B|C", L"00000", L"Logs+A:B; Logs-C; Sources+a;b, Users+a;b; "},
-      {L"CASE SENSITIVE=no", L"0", L"case "}, {L"CASE SENSITIVE=no\nCASE SENSITIVE=FALSE", L"00", L""},
-      {L"MESSAGE=disk,,full:bad", L"0", L"M+disk M+ M+full M-bad "},
+      {L"CASE SENSITIVE=no", L"0", L"case "}, {L"MESSAGE=disk,,full:bad", L"0", L"M+disk M+ M+full M-bad "},
       {L"MESSAGE=disk,,full:bad\nMESSAGE_EX=worse", L"00", L"M+disk M+ M+full M-worse "},
       {L"RECENT=24", L"0", L"recent=86400"}, {L"RECENT=2 hours", L"0", L"recent=7200"}, {L"RECENT=x", L"0", L""},
       {L"RECENT=1000000", L"0", L"recent=2147483647"}, {L"RECENT=-1000000", L"0", L"recent=-2147483648"}};
@@ -288,8 +276,7 @@ TEST(Filter, Verdicts) {
       {false, L"TYPES=ERROR,WARNING", {.type = L""}, true},  // an empty Type misses every include list
       {false, L"TYPES=:ERROR", {.type = L""}, false}, {false, L"TYPES=:ERROR", {.type = L"ERROR"}, true},
       {false, L"EVENTIDS=10", {.event_id = L"100"}, true}, {false, L"EVENTIDS=10", {.event_id = L"10"}, false},
-      {false, L"EVENTIDS_EX=10", {.event_id = L"210"}, true}, {false, L"EVENTIDS_EX=10", {.event_id = L"1"}, false},
-      {false, L"SOURCES=Srv", {.source = L"mysrvhost"}, false},
+      {false, L"EVENTIDS_EX=10", {.event_id = L"210"}, true}, {false, L"SOURCES=Srv", {.source = L"mysrvhost"}, false},
       {false, L"SOURCES=Srv", {.source = L"Disk"}, true}, {false, L"MESSAGE=disk,full", {.message = L"the DISK broke"}, false},
       {false, L"MESSAGE=disk,full", {.message = L"it is full"}, false}, {false, L"MESSAGE=disk,full", {.message = L"fine"}, true},
       {false, L"CASE SENSITIVE=TRUE\nMESSAGE=DISK", {.message = L"the disk broke"}, true},
