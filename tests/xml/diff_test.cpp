@@ -1,5 +1,5 @@
-// Differential test: hand-written and generated documents, each in UTF-8, UTF-16LE with
-// and without a byte order mark and UTF-16BE, give the same tree as expat's.
+// Hand-written and generated documents, in UTF-8, UTF-16LE with and without a byte order
+// mark and UTF-16BE, give the same tree as expat's.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -40,19 +40,15 @@ public:
 
     std::string Document() {
         std::string doc;
-        if (Chance(2)) {
-            doc += "<?xml version=\"1.0\"";
-            if (Chance(2)) doc += " encoding='UTF-8'";
-            if (Chance(3)) doc += Chance(2) ? " standalone='yes'" : " standalone=\"no\"";
-            doc += Chance(2) ? "?>" : " ?>";
-        }
+        if (Chance(2))
+            doc = std::string("<?xml version=\"1.0\"") + (Chance(2) ? " encoding='UTF-8'" : "") +
+                  Any({"", "", " standalone='yes'", " standalone=\"no\""}) + (Chance(2) ? "?>" : " ?>");
         Misc(doc);
         Element(doc, 0);
         Misc(doc);
-        if (!Chance(3)) return doc;
         std::string crlf;  // Windows line ends throughout
         for (char c : doc) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        return crlf;
+        return Chance(3) ? crlf : doc;
     }
 
 private:
@@ -82,13 +78,8 @@ private:
     }
 
     void Misc(std::string& doc) {
-        for (int i = Pick(3); i > 0; --i) {
-            doc += Space();
-            if (Chance(2))
-                doc += Comment();
-            else
-                doc += std::string("<?") + Any({"pi", "xml-stylesheet"}) + (Chance(2) ? "" : " data ?") + "?>";
-        }
+        for (int i = Pick(3); i > 0; --i)
+            doc += Space() + (Chance(2) ? Comment() : std::string("<?") + Any({"pi", "xml-stylesheet"}) + (Chance(2) ? "" : " data ?") + "?>");
         doc += Space();
     }
 
@@ -110,14 +101,12 @@ private:
         }
         doc += ">";
         for (int i = Pick(6); i > 0; --i) {
-            switch (Pick(6)) {
-            case 0:
-            case 1: Element(doc, depth + 1); break;
-            case 2: doc += Chars(0); break;
-            case 3: doc += "<![CDATA[" + Chars(0) + "]]>"; break;
-            case 4: doc += Comment(); break;
-            default: doc += Space(); break;
-            }
+            const int kind = Pick(6);
+            if (kind < 2) Element(doc, depth + 1);
+            if (kind == 2) doc += Chars(0);
+            if (kind == 3) doc += "<![CDATA[" + Chars(0) + "]]>";
+            if (kind == 4) doc += Comment();
+            if (kind == 5) doc += Space();
         }
         doc += "</" + name + Space() + ">";
     }

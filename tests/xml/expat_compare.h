@@ -1,6 +1,5 @@
-// The differential check against expat: a document expat accepts (without DOCTYPE) our
-// parser accepts with the rule-file options, with the same element names, nesting,
-// attributes and character data.
+// The differential check: a document expat accepts (without DOCTYPE) our parser accepts
+// with the rule-file options, with the same elements, attributes and character data.
 #pragma once
 
 #include <expat.h>
@@ -33,14 +32,14 @@ inline std::u16string FromUtf8(std::string_view s) {
 
 inline bool AllSpace(std::u16string_view text) { return text.find_first_not_of(u" \t\r\n") == text.npos; }
 
-// Length-prefixed pieces, so no content can imitate structure.
-inline void Put(std::u16string& out, char16_t kind, std::u16string_view text) {
+// Length-prefixed, so no content can imitate structure.
+inline std::u16string& Put(std::u16string& out, char16_t kind, std::u16string_view text) {
     out += kind;
     for (char digit : std::to_string(text.size())) out += static_cast<char16_t>(digit);
-    out.append(u":").append(text);
+    return out.append(u":").append(text);
 }
 
-// The canonical form from expat's events. A run of character data between two other
+// The canonical form from expat's events: a run of character data between two other
 // events is one text item, as a text node is one node in our tree.
 struct ExpatState {
     std::u16string out;
@@ -60,10 +59,8 @@ inline ExpatState& State(void* user) { return *static_cast<ExpatState*>(user); }
 
 inline void Canonical(const XmlNode& element, std::u16string& out) {
     Put(out, u'E', element.Name());
-    for (std::size_t i = 0; i < element.AttributeCount(); ++i) {
-        Put(out, u'A', element.Attribute(i)->name);
-        Put(out, u'V', element.AttributeText(i));
-    }
+    for (std::size_t i = 0; i < element.AttributeCount(); ++i)
+        Put(Put(out, u'A', element.Attribute(i)->name), u'V', element.AttributeText(i));
     out += u'(';
     for (std::size_t i = 0; i < element.ChildCount(); ++i) {
         const XmlNode& child = *element.Child(i);
@@ -74,8 +71,7 @@ inline void Canonical(const XmlNode& element, std::u16string& out) {
     out += u')';
 }
 
-// Whether UTF-16 input holds a surrogate without its partner. Such text is not a
-// document; expat takes a high surrogate with any following unit as a pair.
+// A surrogate without its partner makes no document; expat pairs a high one with anything.
 inline bool HasBrokenSurrogates(const unsigned char* data, std::size_t size, bool bigEndian) {
     bool expectLow = false;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
@@ -86,10 +82,9 @@ inline bool HasBrokenSurrogates(const unsigned char* data, std::size_t size, boo
     return expectLow;
 }
 
-// How our tree differs from expat's ("" when it does not), or nothing when the input
-// is not compared: an encoding expat is not told about (32-bit, undeterminable), broken
-// surrogates, a document expat refuses or with a DOCTYPE or version="" (which we refuse
-// by design), or nesting beyond our bound.
+// How our tree differs from expat's ("" when it does not), or nothing when not compared:
+// 32-bit or undeterminable encodings, broken surrogates, what expat refuses, and what we
+// refuse by design (DOCTYPE, version="", nesting beyond our bound).
 inline std::optional<std::string> Compare(const unsigned char* data, std::size_t size) {
     using xmlinternal::Encoding;
     if (size < 4) return std::nullopt;
@@ -106,10 +101,7 @@ inline std::optional<std::string> Compare(const unsigned char* data, std::size_t
             ExpatState& s = State(user);
             s.Flush();
             Put(s.out, u'E', FromUtf8(name));
-            for (const XML_Char** a = attributes; a[0]; a += 2) {
-                Put(s.out, u'A', FromUtf8(a[0]));
-                Put(s.out, u'V', FromUtf8(a[1]));
-            }
+            for (const XML_Char** a = attributes; a[0]; a += 2) Put(Put(s.out, u'A', FromUtf8(a[0])), u'V', FromUtf8(a[1]));
             s.out += u'(';
             ++s.depth;
         },
