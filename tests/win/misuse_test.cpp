@@ -100,7 +100,7 @@ class Misuse : public ::testing::TestWithParam<Kind> {
     SimTrapService::Get();  // behind the table before any worker starts
     TrapDispatcher::Instance()->SetAckIntervals(20, 20);
     // The SNMP worker lives as long as the process: start it before counting.
-    Make(kKinds[2]).Long(L"Event");
+    MakeWatching(kKinds[2]).Long(L"Event");
     threads_before_ = ThreadsOfThisProcess();
     handles_before_ = HandlesOfThisProcess();
     locks_before_ = ModuleLockCount();
@@ -110,14 +110,11 @@ class Misuse : public ::testing::TestWithParam<Kind> {
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kTrapServiceKey);
   }
 
-  Dispatch Make(const Kind& kind) {
-    ComPtr<IDispatch> d;
-    EXPECT_EQ(kind.create(nullptr, IID_IDispatch, d.PutVoid()), S_OK);
-    return Dispatch(std::move(d));
-  }
   // A new watcher with the filters a script sets first.
   Dispatch MakeWatching(const Kind& kind) {
-    Dispatch d = Make(kind);
+    ComPtr<IDispatch> object;
+    EXPECT_EQ(kind.create(nullptr, IID_IDispatch, object.PutVoid()), S_OK);
+    Dispatch d(std::move(object));
     std::vector<FilterCall> filters = Filters(kind);
     for (size_t i = 0; i < 2 && d; ++i) {
       Variant text;
@@ -146,25 +143,18 @@ class Misuse : public ::testing::TestWithParam<Kind> {
     ExemptThisThread();
     for (unsigned i = 0; run; ::Sleep(2), ++i) {
       if (kind.which == Which::kEvents) {
-        SimEntry e;
-        e.source = L"SrcA";
-        e.event_id = i % 7;
-        e.type = i % 2 ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE;
-        e.strings = {L"load", std::to_wstring(i)};
-        log_.Append(e);
+        log_.Append({.event_id = i % 7, .type = WORD(i % 2 ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE),
+                     .source = L"SrcA", .strings = {L"load", std::to_wstring(i)}});
       } else if (kind.which == Which::kFiles) {
         std::wstring file = L"f" + std::to_wstring(i % 5) + (i % 2 ? L".a" : L".b");
         i % 3 ? dir_.Append(file, 1) || dir_.Write(file, 1) : dir_.Remove(file);
       } else if (SimTrapService::Get().Queued() < 50) {
-        SimTrap t;
-        t.enterprise = {1, 3, 6, 1, 4, 1, 9};
-        t.community = i % 2 ? "public" : "private";
-        t.specific = static_cast<LONG>(i % 3);
-        t.bindings.resize(1);
-        t.bindings[0].name = {1, 3, 6, 1, 2, 1, 1, 5, 0};
-        t.bindings[0].type = ASN_OCTETSTRING;
-        t.bindings[0].octets = {'h', 'o', 's', 't'};
-        SimTrapService::Get().Queue(t);
+        SimTrapService::Get().Queue({.enterprise = {1, 3, 6, 1, 4, 1, 9},
+                                     .specific = static_cast<LONG>(i % 3),
+                                     .community = i % 2 ? "public" : "private",
+                                     .bindings = {{.name = {1, 3, 6, 1, 2, 1, 1, 5, 0},
+                                                   .type = ASN_OCTETSTRING,
+                                                   .octets = {'h', 'o', 's', 't'}}}});
       }
     }
   }
