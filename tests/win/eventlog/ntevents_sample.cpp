@@ -1,8 +1,6 @@
 // NtEvents at work on a simulated event log (under Wine the real log stays
 // empty): the calls a script makes, late-bound, and the entries it gets.
 // The simulated service lives in this program only.   wine ntevents_sample.exe
-#include <windows.h>
-
 #include <clocale>
 #include <cstdio>
 
@@ -19,7 +17,7 @@ int main() {
   TestLog log(L"BriselSample");  // its sources' messages come from the test message modules
   ComPtr<IDispatch> object;
   if (FAILED(brisel::NtEvents::CreateInstance(nullptr, IID_IDispatch, object.PutVoid()))) return 1;
-  Dispatch watcher(object);
+  Dispatch watcher(std::move(object));
   Variant text;
   std::printf("SetFilter TYPES ERROR,WARNING -> %ld\n",
               AsLong(watcher.Call(L"SetFilter", {L"TYPES", L"ERROR,WARNING", Arg::Out(&text)}).value));
@@ -27,21 +25,19 @@ int main() {
               .strings = {L"Spooler", L"stopped"}, .sid = SidBytes(L"S-1-5-18")});
   log.Append({.event_id = 1004, .category = 1, .source = L"SrcA", .strings = {L"%{S-1-5-18}", L"the console"}});
   log.Append({.event_id = 1003, .type = EVENTLOG_WARNING_TYPE, .source = L"SrcA"});
-
   // The worker's first pass reads what the log holds: one batch.
   HANDLE ready = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(watcher.Long(L"Event")));
   long count = ::WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0 ? watcher.Long(L"Count") : 0;
   std::printf("%ld entries\n", count);
   for (long i = 1; i <= count; ++i) {
     Dispatch item = watcher.Object(L"Item", {i});
-    std::printf("%s", Narrow(item.Text(L"CreationTimeString")).c_str());
-    for (const wchar_t* name : {L"Logfile", L"Type", L"SourceName", L"EventCode", L"Category", L"UserName", L"Message"})
-      std::printf(" %s", Narrow(item.Text(name)).c_str());
+    for (const wchar_t* name : {L"CreationTimeString", L"Logfile", L"Type", L"SourceName", L"EventCode", L"Category",
+                                L"UserName", L"Message"})
+      std::printf("%s ", Narrow(item.Text(name)).c_str());
     std::printf("\n");
   }
   std::printf("ResetEvent -> %ld\n", AsLong(watcher.Call(L"ResetEvent", {Arg::Out(&text)}).value));
   watcher = Dispatch();
-  object.Reset();
   if (count != 2) return 1;
   std::printf("sample done: the error and the warning were published\n");
   return 0;

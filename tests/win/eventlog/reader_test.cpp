@@ -125,9 +125,8 @@ TEST(Insertion, FillsInStringsParameterMessagesAndAccounts) {
                                                   L"%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"};
   const std::pair<std::wstring, std::wstring> rows[] = {
       {L"%2%1%2", L"bab"},
-      {L"%01 leading zero", L"a leading zero"},
       {L"a %1 b %10 c %2", L"a a b %10 c %2"},  // beyond the strings: the rest stays as it is
-      {L"%99999999999999 huge", L"%99999999999999 huge"},
+      {L"%4294967297 huge", L"%4294967297 huge"},  // saturates, never wraps to 1
       {L"100% done, %0 and %x stay, 50%", L"100% done, %0 and %x stay, 50%"},
       {L"then %%0 ends %1", L"then %%0 ends %1"},
       {L"Value %1!s! and %2!d! kept", L"Value a!s! and b!d! kept"},

@@ -23,8 +23,7 @@ struct SimEntry {
   std::vector<BYTE> sid{};  // empty: no user
 };
 
-// The directory of the message DLLs built beside the tests, as a test program sees it.
-std::wstring MessageDir();
+std::wstring MessageDir();  // of the message DLLs built beside the tests
 std::vector<BYTE> LayoutRecord(const SimEntry& entry);
 std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 
@@ -32,18 +31,16 @@ std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 class SimEventLogService {
  public:
   static SimEventLogService& Get();
-  // Appends to a log (made if new), signals its change events, gives the record number.
   DWORD Append(const std::wstring& log, const SimEntry& entry) { return AppendRaw(log, LayoutRecord(entry)); }
-  // Bytes as they are (a damaged record); the number goes in when they hold its field.
+  // Bytes as they are (a damaged record; the number goes in when they hold
+  // its field) to a log made if new; signals its change events.
   DWORD AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
   void DropOldest(const std::wstring& log, size_t count);  // as a log that wraps
   void Clear(const std::wstring& log);                     // numbering starts at 1 again
-  // The next read fails with read_error (0: none); the oldest-record query
-  // fails with oldest_error (0: answers).
+  // The next read fails with read_error, the oldest-record queries with oldest_error (0: none).
   void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
   void Reset();  // forgets every log and its change events; open handles read empty logs
-  // Reads are counted, and each takes this long (a slow disk).
-  std::atomic<long> reads{0};
+  std::atomic<long> reads{0};  // reads are counted, and each takes this long (a slow disk)
   std::atomic<DWORD> read_delay_ms{0};
 
  private:

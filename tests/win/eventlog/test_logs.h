@@ -20,30 +20,24 @@ class TestLog {
     name_ = name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
     ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
     SimEventLogService::Get().Reset();
-    const wchar_t* a = L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll";
-    AddSource(L"SrcA", L"%BRISEL_EVMSG_DIR%\\evmsg_a.dll;%BRISEL_EVMSG_DIR%\\evmsg_b.dll", a,
-              L"%BRISEL_EVMSG_DIR%\\absent.dll;%BRISEL_EVMSG_DIR%\\evparam.dll");
-    AddSource(L"NoParam", a);
-    AddSource(L"MissingFirst", L"%BRISEL_EVMSG_DIR%\\absent.dll;%BRISEL_EVMSG_DIR%\\evmsg_b.dll");
+    const std::wstring dir = L"%BRISEL_EVMSG_DIR%\\", a = dir + L"evmsg_a.dll";
+    const std::wstring values[][3] = {
+        {L"SrcA", L"EventMessageFile", a + L";" + dir + L"evmsg_b.dll"},
+        {L"SrcA", L"CategoryMessageFile", a},
+        {L"SrcA", L"ParameterMessageFile", dir + L"absent.dll;" + dir + L"evparam.dll"},
+        {L"NoParam", L"EventMessageFile", a},
+        {L"MissingFirst", L"EventMessageFile", dir + L"absent.dll;" + dir + L"evmsg_b.dll"}};
+    for (const auto& [source, value, text] : values)
+      ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (Key() + L"\\" + source).c_str(), value.c_str(), REG_EXPAND_SZ,
+                        text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   }
-  ~TestLog() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kEventLogKey) + L"\\" + name_).c_str()); }
+  ~TestLog() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Key().c_str()); }
 
   const std::wstring& Name() const { return name_; }
   DWORD Append(const SimEntry& entry) { return SimEventLogService::Get().Append(name_, entry); }
-  // Sets the values that are not null (REG_EXPAND_SZ); the source's key is made if new.
-  void AddSource(const std::wstring& source, const wchar_t* event_files, const wchar_t* category_file = nullptr,
-                 const wchar_t* parameter_files = nullptr) {
-    UniqueRegKey key;
-    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kEventLogKey) + L"\\" + name_ + L"\\" + source).c_str(), 0,
-                      nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr);
-    for (auto [name, value] : {std::pair{L"EventMessageFile", event_files}, {L"CategoryMessageFile", category_file},
-                               {L"ParameterMessageFile", parameter_files}})
-      if (value)
-        ::RegSetValueExW(key.Get(), name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value),
-                         static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  }
 
  private:
+  std::wstring Key() const { return std::wstring(kEventLogKey) + L"\\" + name_; }
   std::wstring name_;
 };
 
