@@ -99,30 +99,15 @@ TEST_F(Trace, StoredLevelsMapAsConfiguredAndOtherTypesCountAs16) {
   EXPECT_EQ(trace::ProgramName(), "Trace Test") << "the first name stays the program name";
 }
 
-TEST_F(Trace, FilePlacement) {
+// Both generic values together place the file and roll it over beyond its maximum size.
+TEST_F(Trace, ConfiguredPlacementAndRollover) {
   std::string base = DefaultDir() + "\\cfg", unexpanded = "%TEMP%" + base.substr(base.find("\\Talvane_debug"));
-  const struct {
-    int mode;
-    const char* name;
-    DWORD max_size;  // generic settings; 0: not set
-    bool path;
-    std::string file;
-  } cases[] = {
-      {2, "sub\\mo.log", 0, false, DefaultDir() + "\\tv" + std::to_string(::GetCurrentProcessId()) + ".log"},
-      {4, "mo.log", 0, false, ""},  // an invalid mode changes nothing
-      {2, "mo.log", 200, false, DefaultDir() + "\\mo.log"},  // only both generic values together count
-      {2, "roll.log", 200, true, base + "\\" + DefaultDir().substr(DefaultDir().find_last_of('\\') + 1) + "\\roll.log"},
-  };
-  for (const auto& c : cases) {
-    TearDown();
-    if (c.max_size) SetValue(kGenericKey, "TraceLogMaxSize", REG_DWORD, Dword(c.max_size));
-    if (c.path) SetValue(kGenericKey, "TraceLogPath", REG_EXPAND_SZ, unexpanded + std::string(1, '\0'));
-    tvDebugInit("talvanemo");
-    tvDebugSet(c.mode, c.name, 0);
-    EXPECT_EQ(trace::CurrentFile(), c.file);
-  }
-  // The last one rolls over to a backup beyond its maximum size.
+  SetValue(kGenericKey, "TraceLogMaxSize", REG_DWORD, Dword(200));
+  SetValue(kGenericKey, "TraceLogPath", REG_EXPAND_SZ, unexpanded + std::string(1, '\0'));
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "roll.log", 0);
   std::string file = trace::CurrentFile();
+  EXPECT_EQ(file, base + "\\" + DefaultDir().substr(DefaultDir().find_last_of('\\') + 1) + "\\roll.log");
   std::remove(file.c_str());
   std::remove((file + ".BKUP").c_str());
   tvDebugLevel = 1;
