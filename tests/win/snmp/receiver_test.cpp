@@ -54,39 +54,32 @@ ReceiverConfig AnyCommunity(const wchar_t* address = L"") {
 
 TEST(Receiver, SettingsAreReadAsWritten) {
   constexpr DWORD kText = ~0u;
-  struct Row {
-    DWORD port;
-    const wchar_t* address;         // null: not written
-    std::wstring_view communities;  // a multi-string's items; none: not written
-    bool enabled, any;
-    std::vector<std::string> accepted, refused;
+  // Port, Address (null: not written), Communities (a multi-string's items;
+  // none: not written); then what is read: enabled|address|any|communities.
+  const std::tuple<DWORD, const wchar_t*, std::wstring_view, std::string> rows[] = {
+      {0, nullptr, L"public\0"sv, "0|||public,"},  // port 0 is off
+      {kText, nullptr, L"*\0"sv, "0||*|"},         // so is a port as text
+      {70000, nullptr, {}, "0|||"},                // and one beyond 65535
+      {162, L"::1", {}, "1|::1||"},                // no communities: none accepted
+      {162, L"127.0.0.1", L"public\0\0Private\0"sv, "1|127.0.0.1||Private,public,"},
+      {16200, nullptr, L"public\0*\0"sv, "1||*|public,"},
+      {162, nullptr, L"caf\u00e9\0"sv, "1|||caf\xE9,"},  // the low byte of each character
   };
-  const Row rows[] = {
-      {0, nullptr, L"public\0"sv, false, false, {"public"}, {}},  // port 0 is off
-      {kText, nullptr, L"*\0"sv, false, true, {}, {}},            // so is a port as text
-      {70000, nullptr, {}, false, false, {}, {}},                 // and one beyond 65535
-      {162, L"::1", {}, true, false, {}, {"public", ""}},         // no communities: none accepted
-      {162, L"127.0.0.1", L"public\0\0Private\0"sv, true, false, {"public", "Private"}, {"PUBLIC", "private", ""}},
-      {16200, nullptr, L"public\0*\0"sv, true, true, {"x", "", std::string("\0\xE9", 2)}, {}},
-      {162, nullptr, L"caf\u00e9\0"sv, true, false, {"caf\xE9"}, {"caf\xC3\xA9"}},  // the low byte of each character
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
+  for (const auto& [port, address, communities, want] : rows) {
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey);
     auto set = [](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
       ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey, name, type, data, static_cast<DWORD>(bytes));
     };
-    if (row.port == kText) set(L"Port", REG_SZ, L"162", 8);
-    else set(L"Port", REG_DWORD, &row.port, sizeof(DWORD));
-    if (row.address) set(L"Address", REG_SZ, row.address, (wcslen(row.address) + 1) * sizeof(wchar_t));
-    if (row.communities.data())  // with the literal's terminator, the empty item that ends the list
-      set(L"Communities", REG_MULTI_SZ, row.communities.data(), (row.communities.size() + 1) * sizeof(wchar_t));
-    ReceiverConfig config = ReceiverConfig::Read();
-    EXPECT_EQ(TrapReceiverEnabled(), row.enabled);
-    EXPECT_EQ(config.any_community, row.any);
-    EXPECT_EQ(config.address, row.address ? row.address : L"");
-    for (const auto& s : row.accepted) EXPECT_TRUE(config.Accepts(s)) << s;
-    for (const auto& s : row.refused) EXPECT_FALSE(config.Accepts(s)) << s;
+    if (port == kText) set(L"Port", REG_SZ, L"162", 8);
+    else set(L"Port", REG_DWORD, &port, sizeof(DWORD));
+    if (address) set(L"Address", REG_SZ, address, (wcslen(address) + 1) * sizeof(wchar_t));
+    if (communities.data())  // with the literal's terminator, the empty item that ends the list
+      set(L"Communities", REG_MULTI_SZ, communities.data(), (communities.size() + 1) * sizeof(wchar_t));
+    ReceiverConfig c = ReceiverConfig::Read();
+    std::string got = std::to_string(TrapReceiverEnabled()) + "|" + Narrow(c.address) + "|" +
+                      (c.any_community ? "*" : "") + "|";
+    for (const std::string& community : c.communities) got += community + ",";
+    EXPECT_EQ(got, want);
   }
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey);
 }
@@ -190,7 +183,6 @@ TEST(Receiver, TheSocketIsDrainedWhileTheDispatcherWaits) {
   for (int i = 0; i < 1000 && source.Stats().queued.load() < kBurst + 1u; ++i) ::Sleep(10);
   watcher->Acknowledge();
   notified.wait();
-  EXPECT_EQ(source.Stats().queued.load(), kBurst + 1u);
   EXPECT_EQ(source.QueuedCount(), static_cast<size_t>(kBurst));
 }
 

@@ -123,10 +123,8 @@ BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent,
 }  // namespace
 
 SimTrapService& SimTrapService::Get() {
-  static SimTrapService service;
   static const SnmpMgrApi api{&TrapListen, &GetTrapEx, &StrToOid, &OidToStr};
-  static const bool installed = (testing::UseSnmpMgrApi(&api), true);
-  (void)installed;
+  static SimTrapService service = (testing::UseSnmpMgrApi(&api), SimTrapService());
   return service;
 }
 

@@ -16,13 +16,7 @@ using namespace brisel::test;
 
 namespace {
 
-SimBinding Of(BYTE type, std::vector<BYTE> octets = {}) {
-  SimBinding b;
-  b.type = type;
-  b.unsigned32 = 4294967295u;
-  b.octets = std::move(octets);
-  return b;
-}
+SimBinding Of(BYTE type, std::vector<BYTE> octets = {}) { return {{}, type, 4294967295u, std::move(octets)}; }
 
 std::wstring Fields(const TrapRecord& r) {
   return r.Community + L" " + r.Identification + L" " + r.AgentAddress + L" " + r.TransportAddress + L" " +
@@ -42,10 +36,7 @@ TEST(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
       {Of(ASN_OCTETSTRING, {0xA9, 0x81, 0xFF, 0x00, 0x0A}), L"OCTET STRING", L"\u00a9<81>\u00ff<0><A>"},
       {Of(ASN_OCTETSTRING, {0x80}), L"OCTET STRING", std::isprint(0x80) ? L"\u0080" : L"<80>"},
       {Of(ASN_IPADDRESS, {192, 168, 1, 5, 9}), L"IPADDRESS", L"192.168.1.5"},  // only four octets
-      {Of(ASN_IPADDRESS, {10, 0}), L"IPADDRESS", L"10.0"},
-      {Of(ASN_IPADDRESS), L"IPADDRESS", L""},
       {Of(ASN_OPAQUE, {1, 2}), L"", L""},
-      {Of(SNMP_EXCEPTION_NOSUCHOBJECT), L"", L""},
       {Of(0x99), L"", L""},
   };
   SimTrapService& sim = SimTrapService::Get();
@@ -56,7 +47,7 @@ TEST(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
   for (const auto& row : rows) t.bindings.push_back(std::get<0>(row));
   for (UINT i = 0; i < t.bindings.size(); ++i) t.bindings[i].name = {1, 3, 6, i, 4294967295u};
   SimTrap second;
-  second.agent = {10, 0};  // short addresses are never read past their length
+  second.agent = {10, 0};  // addresses are never read past their length
   second.source = {};
   second.community = std::string("a\0b\xE9", 4);  // octets are characters of the same code
   second.bindings = {Of(ASN_OCTETSTRING, {0xA9})};
@@ -133,8 +124,6 @@ TEST(SnmpFilter, SettingsAndVerdicts) {
       {{{L"TRANSPORT ADDRESS", L"192.168.1.5,192.168.1.6"}}, kTransport, {{L"192.168.1.5", true}, {L"192.168.1.7", false}}},
       // Blanks belong to the items.
       {{{L"COMMUNITY", L"public, private"}}, kCommunity, {{L"public", true}, {L"private", false}, {L" private", true}}},
-      // A list stored before the delimiter changed ("a,b,") has no item left.
-      {{{L"COMMUNITY", L"a,b"}, {L"DELIMITER", L";x"}}, kCommunity, {{L"a", false}, {L"b", false}}},
       {{{L"DELIMITER", L";x"}, {L"COMMUNITY", L"a;b"}}, kCommunity, {{L"a", true}, {L"b", true}, {L"a;b", false}}},
       // The separator splits at its first occurrence; the colon is text then.
       {{{L"SEPERATOR", L"|"}, {L"COMMUNITY", L"|a|b"}}, kCommunity, {{L"a", true}, {L"a|b", false}, {L"b", true}}},
