@@ -13,8 +13,6 @@
 namespace brisel::test {
 namespace {
 
-size_t g_count = 0, g_next = 0;
-
 // Objects are static: counting is not needed.
 template <class T>
 ULONG STDMETHODCALLTYPE One(T*) {
@@ -26,11 +24,14 @@ HRESULT STDMETHODCALLTYPE Qi(T* self, REFIID riid, void** out) {
   *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, *own) ? self : nullptr;
   return *out ? S_OK : E_NOINTERFACE;
 }
+#define UNKNOWN(T) .QueryInterface = Qi<T, &IID_##T>, .AddRef = One<T>, .Release = One<T>
 
 struct Row {
   IWbemClassObject object;
   const FakeProcessRow* row;
 };
+Row g_rows[16];
+size_t g_count = 0, g_next = 0;
 
 HRESULT STDMETHODCALLTYPE RowGet(IWbemClassObject* self, LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) {
   const FakeProcessRow& row = *reinterpret_cast<Row*>(self)->row;
@@ -50,15 +51,14 @@ HRESULT STDMETHODCALLTYPE RowGet(IWbemClassObject* self, LPCWSTR name, LONG, VAR
   }
   return WBEM_E_NOT_FOUND;
 }
-IWbemClassObjectVtbl g_row_vtbl = {.QueryInterface = Qi<IWbemClassObject, &IID_IWbemClassObject>, .AddRef = One<IWbemClassObject>, .Release = One<IWbemClassObject>, .Get = RowGet};
-Row g_objects[16];
+IWbemClassObjectVtbl g_row_vtbl = {UNKNOWN(IWbemClassObject), .Get = RowGet};
 
 HRESULT STDMETHODCALLTYPE EnumNext(IEnumWbemClassObject*, LONG, ULONG wanted, IWbemClassObject** out, ULONG* given) {
   *given = 0;
-  for (; *given < wanted && g_next < g_count; ++g_next) out[(*given)++] = &g_objects[g_next].object;
+  for (; *given < wanted && g_next < g_count; ++g_next) out[(*given)++] = &g_rows[g_next].object;
   return *given == wanted ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
 }
-IEnumWbemClassObjectVtbl g_enum_vtbl = {.QueryInterface = Qi<IEnumWbemClassObject, &IID_IEnumWbemClassObject>, .AddRef = One<IEnumWbemClassObject>, .Release = One<IEnumWbemClassObject>, .Next = EnumNext};
+IEnumWbemClassObjectVtbl g_enum_vtbl = {UNKNOWN(IEnumWbemClassObject), .Next = EnumNext};
 IEnumWbemClassObject g_enum = {&g_enum_vtbl};
 
 HRESULT STDMETHODCALLTYPE ServicesEnum(IWbemServices*, BSTR cls, LONG, IWbemContext*, IEnumWbemClassObject** out) {
@@ -68,8 +68,7 @@ HRESULT STDMETHODCALLTYPE ServicesEnum(IWbemServices*, BSTR cls, LONG, IWbemCont
   *out = &g_enum;
   return S_OK;
 }
-IWbemServicesVtbl g_services_vtbl = {
-    .QueryInterface = Qi<IWbemServices, &IID_IWbemServices>, .AddRef = One<IWbemServices>, .Release = One<IWbemServices>, .CreateInstanceEnum = ServicesEnum};
+IWbemServicesVtbl g_services_vtbl = {UNKNOWN(IWbemServices), .CreateInstanceEnum = ServicesEnum};
 IWbemServices g_services = {&g_services_vtbl};
 
 HRESULT STDMETHODCALLTYPE Connect(IWbemLocator*, BSTR path, BSTR, BSTR, BSTR, LONG, BSTR, IWbemContext*,
@@ -79,7 +78,7 @@ HRESULT STDMETHODCALLTYPE Connect(IWbemLocator*, BSTR path, BSTR, BSTR, BSTR, LO
   *out = &g_services;
   return S_OK;
 }
-IWbemLocatorVtbl g_locator_vtbl = {.QueryInterface = Qi<IWbemLocator, &IID_IWbemLocator>, .AddRef = One<IWbemLocator>, .Release = One<IWbemLocator>, .ConnectServer = Connect};
+IWbemLocatorVtbl g_locator_vtbl = {UNKNOWN(IWbemLocator), .ConnectServer = Connect};
 IWbemLocator g_locator = {&g_locator_vtbl};
 
 HRESULT STDMETHODCALLTYPE Create(IClassFactory*, IUnknown* outer, REFIID riid, void** out) {
@@ -87,16 +86,15 @@ HRESULT STDMETHODCALLTYPE Create(IClassFactory*, IUnknown* outer, REFIID riid, v
   return outer ? CLASS_E_NOAGGREGATION : Qi<IWbemLocator, &IID_IWbemLocator>(&g_locator, riid, out);
 }
 HRESULT STDMETHODCALLTYPE Lock(IClassFactory*, BOOL) { return S_OK; }
-IClassFactoryVtbl g_factory_vtbl = {
-    .QueryInterface = Qi<IClassFactory, &IID_IClassFactory>, .AddRef = One<IClassFactory>, .Release = One<IClassFactory>, .CreateInstance = Create, .LockServer = Lock};
+IClassFactoryVtbl g_factory_vtbl = {UNKNOWN(IClassFactory), .CreateInstance = Create, .LockServer = Lock};
 IClassFactory g_factory = {&g_factory_vtbl};
 
 }  // namespace
 
 HRESULT RegisterFakeWmi(const FakeProcessRow* rows, size_t count, DWORD* cookie) {
-  if (count > std::size(g_objects)) return E_INVALIDARG;
+  if (count > std::size(g_rows)) return E_INVALIDARG;
   g_count = count;
-  for (size_t i = 0; i < count; ++i) g_objects[i] = {{&g_row_vtbl}, &rows[i]};
+  for (size_t i = 0; i < count; ++i) g_rows[i] = {{&g_row_vtbl}, &rows[i]};
   return ::CoRegisterClassObject(CLSID_WbemLocator, reinterpret_cast<IUnknown*>(&g_factory), CLSCTX_INPROC_SERVER,
                                  REGCLS_MULTIPLEUSE, cookie);
 }
