@@ -1,5 +1,4 @@
-// NtFiles: the SetFilter keys and paths, the comparison of two listings, the
-// watcher's listing and publishing on a real directory, and NtFile items.
+// NtFiles: SetFilter keys and paths, comparing listings, listing and publishing on a real directory, NtFile items.
 #include <gtest/gtest.h>
 
 #include "files/file_watch.h"
@@ -18,54 +17,44 @@ std::wstring SystemText(DWORD code) {
   return e.ErrorMessage();
 }
 
-// The notification mask in hex, then the switches that are on.
+// The notification mask in hex, the switches that are on, and the pattern inside its directory.
 std::wstring Describe(const FileFilterSettings& s) {
   wchar_t buf[64];
-  _snwprintf(buf, 64, L"%lx%ls%ls%ls%ls", static_cast<unsigned long>(s.mask), s.create ? L" create" : L"",
+  _snwprintf(buf, 64, L"%lx%ls%ls%ls%ls ", static_cast<unsigned long>(s.mask), s.create ? L" create" : L"",
              s.attributes ? L" attributes" : L"", s.size ? L" size" : L"", s.last_write ? L" write" : L"");
-  return buf;
+  return buf + s.pattern.substr(s.directory.size());
 }
 
-// One filter through all rows; an empty value fails before the key is looked at, and keys are exact.
-TEST(FileFilterKeys, ResultsTextsAndSwitches) {
-  const struct { const wchar_t *key, *value; LONG result; const wchar_t* settings; } rows[] = {
-      {L"FILE NAME", L"", -1, L"0 create"}, {L"NO SUCH KEY", L"", -1, L"0 create"}, {L"", L"", -1, L"0 create"},
-      {L"file name", L"TRUE", 1, L"0 create"}, {L"FILE  NAME", L"TRUE", 1, L"0 create"}, {L" SIZE", L"TRUE", 1, L"0 create"},
-      {L"Size", L"TRUE", 1, L"0 create"}, {L"LASTWRITETIME", L"TRUE", 1, L"0 create"}, {L"PATH", L"TRUE", 1, L"0 create"},
-      {L"CREATE", L"TRUE", 0, L"0 create"},  // a switch without a notification bit
-      {L"FILE NAME", L"TRUE", 0, L"1 create"}, {L"ATTRIBUTES", L"TRUE", 0, L"5 create attributes"},
-      {L"SIZE", L"TRUE", 0, L"d create attributes size"}, {L"LAST WRITE TIME", L"TRUE", 0, L"1d create attributes size write"},
-      {L"ATTRIBUTES", L"", -1, L"1d create attributes size write"},
-      {L"FILE NAME", L"true", 0, L"1c create attributes size write"},  // only TRUE means true
-      {L"SIZE", L"1", 0, L"14 create attributes write"}, {L"CREATE", L"FALSE", 0, L"14 attributes write"},
-      {L"ATTRIBUTES", L"no", 0, L"10 write"}, {L"LAST WRITE TIME", L"", -1, L"10 write"}};
+// One filter through all rows. A path that finds nothing keeps the former pattern; an empty value fails before the
+// key is looked at; keys are exact.
+TEST(FileFilterKeys, ResultsTextsAndSettings) {
+  TempDir dir;
+  ASSERT_TRUE(dir.Write(L"a.txt", 3) && dir.Write(L"b.log", 3));
+  const std::wstring d = dir.Dir(), invalid = L"Invalid Filter";
+  const struct { const wchar_t* key; std::wstring value; LONG result; std::wstring text; const wchar_t* settings; } rows[] = {
+      {L"FILE PATH", d, 0, L"", L"0 create *"}, {L"FILE PATH", d + L"\\*.txt", 0, L"", L"0 create *.txt"},
+      {L"FILE PATH", d + L"\\", 0, L"", L"0 create *"}, {L"FILE PATH", dir.Path(L"b.log"), 0, L"", L"0 create b.log"},
+      {L"FILE PATH", dir.Path(L"missing.txt"), -1, SystemText(ERROR_FILE_NOT_FOUND), L"0 create b.log"},
+      {L"FILE PATH", dir.Path(L"no_dir\\x.txt"), -1, SystemText(ERROR_PATH_NOT_FOUND), L"0 create b.log"},
+      {L"FILE PATH", d + L"\\*.none", -1, SystemText(ERROR_FILE_NOT_FOUND), L"0 create b.log"},  // must match when set
+      {L"FILE NAME", L"", -1, L"", L"0 create b.log"}, {L"NO SUCH KEY", L"", -1, L"", L"0 create b.log"},
+      {L"file name", L"TRUE", 1, invalid, L"0 create b.log"}, {L"FILE  NAME", L"TRUE", 1, invalid, L"0 create b.log"},
+      {L"LASTWRITETIME", L"TRUE", 1, invalid, L"0 create b.log"}, {L"PATH", L"TRUE", 1, invalid, L"0 create b.log"},
+      {L"CREATE", L"TRUE", 0, L"", L"0 create b.log"},  // a switch without a notification bit
+      {L"FILE NAME", L"TRUE", 0, L"", L"1 create b.log"}, {L"ATTRIBUTES", L"TRUE", 0, L"", L"5 create attributes b.log"},
+      {L"SIZE", L"TRUE", 0, L"", L"d create attributes size b.log"},
+      {L"LAST WRITE TIME", L"TRUE", 0, L"", L"1d create attributes size write b.log"},
+      {L"ATTRIBUTES", L"", -1, L"", L"1d create attributes size write b.log"},
+      {L"FILE NAME", L"true", 0, L"", L"1c create attributes size write b.log"},  // only TRUE means true
+      {L"SIZE", L"1", 0, L"", L"14 create attributes write b.log"}, {L"CREATE", L"FALSE", 0, L"", L"14 attributes write b.log"},
+      {L"ATTRIBUTES", L"no", 0, L"", L"10 write b.log"}};
   FileFilter filter;
   for (const auto& r : rows) {
     std::wstring text = L"stale";
     EXPECT_EQ(filter.SetFilter(r.key, r.value, &text), r.result) << Narrow(r.key) << "=" << Narrow(r.value);
-    EXPECT_EQ(text, r.result == 1 ? L"Invalid Filter" : L"") << Narrow(r.key);
-    EXPECT_EQ(Describe(filter.Settings()), r.settings) << Narrow(r.key) << "=" << Narrow(r.value);
-  }
-}
-
-TEST(FileFilterKeys, PathsAndTheirErrors) {
-  TempDir dir;
-  ASSERT_TRUE(dir.Write(L"a.txt", 3) && dir.Write(L"b.log", 3));
-  const std::wstring d = dir.Dir();
-  // A path that finds nothing keeps the former pattern.
-  const struct { std::wstring value; LONG result; std::wstring text, pattern; } rows[] = {
-      {d, 0, L"", d + L"\\*"}, {d + L"\\*.txt", 0, L"", d + L"\\*.txt"}, {d + L"\\", 0, L"", d + L"\\*"},
-      {dir.Path(L"b.log"), 0, L"", dir.Path(L"b.log")},
-      {dir.Path(L"missing.txt"), -1, SystemText(ERROR_FILE_NOT_FOUND), dir.Path(L"b.log")},
-      {dir.Path(L"no_dir\\x.txt"), -1, SystemText(ERROR_PATH_NOT_FOUND), dir.Path(L"b.log")},
-      {d + L"\\*.none", -1, SystemText(ERROR_FILE_NOT_FOUND), dir.Path(L"b.log")}};  // must match when set
-  FileFilter filter;
-  for (const auto& r : rows) {
-    std::wstring text = L"stale";
-    EXPECT_EQ(filter.SetFilter(L"FILE PATH", r.value, &text), r.result) << Narrow(r.value);
-    EXPECT_EQ(text, r.text) << Narrow(r.value);
+    EXPECT_EQ(text, r.text) << Narrow(r.key) << "=" << Narrow(r.value);
     FileFilterSettings s = filter.Settings();
-    EXPECT_EQ(s.pattern, r.pattern) << Narrow(r.value);
+    EXPECT_EQ(Describe(s), r.settings) << Narrow(r.key) << "=" << Narrow(r.value);
     EXPECT_EQ(s.directory + L"|" + std::to_wstring(s.watch_subtree), d + L"\\|0");
   }
   EXPECT_EQ(filter.ErrorCode(), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
@@ -101,11 +90,10 @@ FileFilter* Switches(FileFilter* f, bool all) {
 }
 
 TEST(FileComparison, DescriptionsOfEachDifference) {
-  const FileRecord a = Entry(L"a"), f = Entry(L"f");
-  // all: every switch on, else every switch off.
+  const FileRecord a = Entry(L"a");
+  // all: every switch on, else every switch off. Creations and deletions are the watcher test's.
   const struct { FileMap current, previous; bool all; const wchar_t* expected; } rows[] = {
-      {Map({Entry(L"b"), Entry(L"c")}), Map({a, Entry(L"b")}), false, L"a=deleted;c=created;"},
-      {Map({Entry(L"f", FILE_ATTRIBUTE_READONLY, 99, 1, 2000)}), Map({f}), false, L""},
+      {Map({Entry(L"f", FILE_ATTRIBUTE_READONLY, 99, 1, 2000)}), Map({Entry(L"f")}), false, L""},
       {Map({Entry(L"all", FILE_ATTRIBUTE_HIDDEN, 11, 0, 2000), Entry(L"sw", FILE_ATTRIBUTE_ARCHIVE, 11, 0, 2000),
             Entry(L"a", FILE_ATTRIBUTE_HIDDEN), Entry(L"same")}),
        Map({Entry(L"all"), Entry(L"sw"), a, Entry(L"same")}), true,
@@ -164,18 +152,18 @@ TEST(FileWatchSource, TheBaselineAnUnreadBatchAndTheReset) {
 TEST(NtFileItem, SizeJoinsBothHalvesAndTimesStayUtc) {
   ComPtr<NtFileItem> item;
   ASSERT_EQ(NtFileItem::CreateItem(&item), S_OK);
-  const struct { DWORD high, low; double size; } sizes[] = {
-      {1, 1073741824, 5368709120.0}, {0xFFFFFFFF, 0xFFFFFFFF, 18446744073709551615.0}, {0, 7, 7.0}};
+  WIN32_FIND_DATAW& d = item->record.data;
+  const struct { DWORD high, low; double size; } sizes[] = {{1, 1073741824, 5368709120.0},
+                                                            {0xFFFFFFFF, 0xFFFFFFFF, 18446744073709551615.0}};
   for (const auto& s : sizes) {
-    item->record.data.nFileSizeHigh = s.high, item->record.data.nFileSizeLow = s.low;
+    d.nFileSizeHigh = s.high, d.nFileSizeLow = s.low;
     double size = 0;
     item->get_Size(&size);
     EXPECT_EQ(size, s.size) << s.high << " " << s.low;
   }
   SYSTEMTIME st = {2020, 1, 4, 2, 3, 4, 5, 0};  // 2020-01-02 03:04:05 UTC
-  ASSERT_TRUE(::SystemTimeToFileTime(&st, &item->record.data.ftLastWriteTime));
-  item->record.data.ftCreationTime = item->record.data.ftLastWriteTime;
-  item->record.data.ftLastAccessTime = {0xFFFFFFFF, 0xFFFFFFFF};  // beyond what a SYSTEMTIME holds
+  ASSERT_TRUE(::SystemTimeToFileTime(&st, &d.ftLastWriteTime));
+  d.ftCreationTime = d.ftLastWriteTime, d.ftLastAccessTime = {0xFFFFFFFF, 0xFFFFFFFF};  // beyond what a SYSTEMTIME holds
   DATE written = 0, created = 0, accessed = 1.0;
   EXPECT_EQ(item->get_LastWriteTime(&written) | item->get_CreationTime(&created) | item->get_LastAccessTime(&accessed), S_OK);
   EXPECT_NEAR(written, 43832.0 + (3 * 3600 + 4 * 60 + 5) / 86400.0, 1e-6) << "UTC, unconverted";
