@@ -11,7 +11,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -24,13 +26,9 @@ std::wstring Env(const wchar_t* name) {
 long Threads() { return std::wcstol(Env(L"FAKE_MOF_THREADS").c_str(), nullptr, 10); }
 
 std::string Contents(LPWSTR file) {
-  std::string text;
-  if (FILE* in = file ? _wfopen(file, L"rb") : nullptr) {
-    char buf[256];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
-    fclose(in);
-  }
-  return text;
+  std::ostringstream text;
+  if (file) text << std::ifstream(file, std::ios::binary).rdbuf();
+  return text.str();
 }
 
 std::mutex g_barrier_lock;
