@@ -4,6 +4,8 @@
 
 #include <expat.h>
 
+#include <codecvt>
+#include <locale>
 #include <optional>
 #include <string>
 
@@ -14,20 +16,7 @@ namespace xmldiff {
 
 // Decodes well-formed UTF-8 (expat's output, the tests' documents).
 inline std::u16string FromUtf8(std::string_view s) {
-    std::u16string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char lead = s[i];
-        const int n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t c = n == 1 ? lead : lead & (0x7F >> n);
-        for (int k = 1; k < n; ++k) c = c << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        i += n;
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD7C0 + (c >> 10));
-            c = 0xDC00 | (c & 0x3FF);
-        }
-        out += static_cast<char16_t>(c);
-    }
-    return out;
+    return std::wstring_convert<std::codecvt_utf8_utf16<char16_t>, char16_t>().from_bytes(s.data(), s.data() + s.size());
 }
 
 inline bool AllSpace(std::u16string_view text) { return text.find_first_not_of(u" \t\r\n") == text.npos; }

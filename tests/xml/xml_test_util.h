@@ -1,5 +1,5 @@
-// Helpers shared by the parser tests: byte buffers in each encoding, a parse that keeps
-// its document and error together, and a one-line picture of a tree.
+// Byte buffers in each encoding, a parse that keeps its document and error together, and
+// a one-line picture of a tree.
 #pragma once
 
 #include <cstdint>
@@ -57,10 +57,8 @@ inline std::string Dump(const XmlNode& node) {
 struct Result {
     std::unique_ptr<XmlDocument> doc = std::make_unique<XmlDocument>();
     bool ok = false;
-    std::string message;  // narrow copy of the error message, for readable expectations
-    std::string tag;
-    uint32_t column = 0;
-    uint32_t line = 0;
+    std::string message, tag;  // narrow, for readable expectations
+    uint32_t column = 0, line = 0;
 
     const XmlNode& root() const { return *doc->Root(); }
 };
