@@ -13,6 +13,7 @@
 #include "rules/event_filter.h"
 #include "rules/event_rules.h"
 #include "tests/harness/dispatch.h"
+#include "tests/win/files/temp_dir.h"
 
 namespace brisel {
 namespace {
@@ -23,24 +24,13 @@ using test::Narrow;
 // The module runs with the ANSI code page's locale; so do these tests.
 [[maybe_unused]] const bool kAnsiLocale = std::setlocale(LC_ALL, ".ACP") != nullptr;
 
-// A file with the given bytes, removed at the end of the test.
-class RuleFile {
- public:
-  explicit RuleFile(std::string_view bytes, const wchar_t* ext = L".txt") {
-    wchar_t dir[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    static LONG counter = 0;
-    path_ = dir + (L"rules_" + std::to_wstring(::GetCurrentProcessId())) + L"_" +
-            std::to_wstring(::InterlockedIncrement(&counter)) + ext;
-    UniqueStdFile f(_wfopen(path_.c_str(), L"wb"));
-    if (f) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
-  }
-  ~RuleFile() { ::DeleteFileW(path_.c_str()); }
-  const std::wstring& Path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
+// A new file with the given bytes in a scratch directory that goes with the program; gives its path.
+std::wstring RuleFile(std::string_view bytes, const wchar_t* ext = L".txt") {
+  static const test::TempDir dir;
+  static int count = 0;
+  const std::wstring name = L"rules_" + std::to_wstring(++count) + ext;
+  return dir.Write(name, bytes) ? dir.Path(name) : L"";
+}
 
 // A record's fields in the order of NtEventFilter's Filter arguments; unset fields are empty.
 struct RecordFields {
@@ -96,11 +86,10 @@ TEST(RuleSet, IncludeRulesAreAlternativesAndAnExclusionWins) {
   for (size_t i = 0; i < kPatternFields; ++i) every += keys[i] + (": ^" + Narrow(values[i])) + "$\n";
   for (bool cached : {true, false}) {
     auto verdict = [&](const std::string& include, const std::string& exclude, const EventRecord& record) {
-      RuleFile include_file(include), exclude_file(exclude);
       CNtEventRules rules;
       rules.SetCompiledCache(cached);
-      if (!include.empty()) rules.LoadRuleLines(L"INCLUDE", include_file.Path(), nullptr);
-      if (!exclude.empty()) rules.LoadRuleLines(L"EXCLUDE", exclude_file.Path(), nullptr);
+      if (!include.empty()) rules.LoadRuleLines(L"INCLUDE", RuleFile(include), nullptr);
+      if (!exclude.empty()) rules.LoadRuleLines(L"EXCLUDE", RuleFile(exclude), nullptr);
       return rules.FilterNTEvent(record);
     };
     for (const auto& row : rows)
@@ -189,12 +178,12 @@ TEST(RuleFiles, LineAndXmlFormats) {
       {true, "<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>", L"INCLUDE", false,
        L"Malformed XML. Parsing error at line 1, tag = <xml>, error = <XML Declaration is not lower case (Rule 23).>.", L""}};
   for (const auto& row : rows) {
-    RuleFile file(row.text);
+    const std::wstring path = RuleFile(row.text);
     CNtEventRules rules;
     std::wstring errors, expected = row.errors;
-    if (size_t at = expected.find(L"%s"); at != std::wstring::npos) expected.replace(at, 2, file.Path());
-    const bool ok = row.xml ? rules.ParseRuleXML(CNtEventRules::ReadRuleFile(file.Path()).value_or(L""), row.kind, &errors)
-                            : rules.LoadRuleLines(row.kind, file.Path(), &errors);
+    if (size_t at = expected.find(L"%s"); at != std::wstring::npos) expected.replace(at, 2, path);
+    const bool ok = row.xml ? rules.ParseRuleXML(CNtEventRules::ReadRuleFile(path).value_or(L""), row.kind, &errors)
+                            : rules.LoadRuleLines(row.kind, path, &errors);
     EXPECT_EQ(ok, row.ok) << row.text.substr(0, 40);
     EXPECT_EQ(errors, expected) << row.text.substr(0, 40);
     EXPECT_EQ(Describe(rules), row.rules) << row.text.substr(0, 40);
@@ -263,14 +252,12 @@ TEST(Filter, Verdicts) {
 }
 
 TEST(SetFilterFile, ResultCodesAndTheRulesTheyLeave) {
-  RuleFile xml("<?xml version=\"1.0\"?><r><INCLUDE><EVENTS><LOG>^System$</LOG></EVENTS></INCLUDE></r>", L".xml");
-  RuleFile xml_bad_pattern("<r><INCLUDE><EVENTS><LOG>(</LOG></EVENTS></INCLUDE></r>", L".xml");
-  RuleFile lines("LOG: ^System$\n"), complaints("LOG: ^System$\nnonsense\n"), neither("nonsense\n");
-  RuleFile exclude("TYPE: ^INFORMATION$\n");
   const std::tuple<const wchar_t*, std::wstring, LONG, const wchar_t*> loads[] = {
-      {L"INCLUDE", xml.Path(), 0, L""}, {L"INCLUDE", xml_bad_pattern.Path(), 1, L"Fail to Compile RegExp (\n"},
-      {L"INCLUDE", lines.Path(), 0, L""}, {L"INCLUDE", complaints.Path(), 3, L"Cannot parse line nonsense\n"},
-      {L"INCLUDE", L"no_such_rules.xml", 1, L"Cannot open filter file"}, {L"EXCLUDE", exclude.Path(), 0, L""}};
+      {L"INCLUDE", RuleFile("<?xml version=\"1.0\"?><r><INCLUDE><EVENTS><LOG>^System$</LOG></EVENTS></INCLUDE></r>", L".xml"), 0, L""},
+      {L"INCLUDE", RuleFile("<r><INCLUDE><EVENTS><LOG>(</LOG></EVENTS></INCLUDE></r>", L".xml"), 1, L"Fail to Compile RegExp (\n"},
+      {L"INCLUDE", RuleFile("LOG: ^System$\n"), 0, L""},
+      {L"INCLUDE", RuleFile("LOG: ^System$\nnonsense\n"), 3, L"Cannot parse line nonsense\n"},
+      {L"INCLUDE", L"no_such_rules.xml", 1, L"Cannot open filter file"}, {L"EXCLUDE", RuleFile("TYPE: ^INFORMATION$\n"), 0, L""}};
   RegexEventFilter f;
   std::wstring errors = L"stale";
   f.SetFilterRX(L"SOURCES", L"disk", &errors);
@@ -287,7 +274,7 @@ TEST(SetFilterFile, ResultCodesAndTheRulesTheyLeave) {
   EXPECT_FALSE(f.Test(MakeRecord({.log = L"Application", .source = L"disk", .message = L"disk full"})))
       << "with message items the rules are not consulted";
   // Neither format: the rule set goes with its case switch; the settings stay.
-  EXPECT_EQ(f.SetFilterFile(L"INCLUDE", neither.Path(), &errors), -1);
+  EXPECT_EQ(f.SetFilterFile(L"INCLUDE", RuleFile("nonsense\n"), &errors), -1);
   EXPECT_EQ(errors, L"Malformed XML. Parsing error at line 0, tag = <>, error = <Can't determine Character Encoding (Appendix F).>.");
   f.WithRules([&](CNtEventRules* r) { EXPECT_EQ(r, nullptr); });
   EXPECT_FALSE(f.Test(MakeRecord({.log = L"Application", .source = L"DISK", .message = L"disk"})));
@@ -321,7 +308,7 @@ TEST_F(NtEventFilterTest, NullArguments) {
 
 // One object, several threads: settings, loads and evaluations are serialised.
 TEST_F(NtEventFilterTest, CallsFromSeveralThreads) {
-  RuleFile good("EVENTSTART\nLOG: ^System$\nEVENTEND\n"), bad("neither format\n");
+  const std::wstring good = RuleFile("EVENTSTART\nLOG: ^System$\nEVENTEND\n"), bad = RuleFile("neither format\n");
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
@@ -330,7 +317,7 @@ TEST_F(NtEventFilterTest, CallsFromSeveralThreads) {
       for (int i = 0; i < 60; ++i) {
         Variant err;
         // A System event from Disk passes whatever state the loads left.
-        const wchar_t* file = t % 2 == 0 ? L"" : (t + i) % 3 ? good.Path().c_str() : bad.Path().c_str();
+        const wchar_t* file = t % 2 == 0 ? L"" : (t + i) % 3 ? good.c_str() : bad.c_str();
         test::CallResult r = filter_.Call(L"Filter", {file, L"", L"System", L"", L"ERROR", L"Disk", L"Disk", L"", L"", L"",
                                                       L"", L"", L"", L"", L"", L"", L"", L"", Arg::Out(&err)});
         wrong += r.hr != S_OK || V_BOOL(&r.value.Get()) != VARIANT_FALSE;
