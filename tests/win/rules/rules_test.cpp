@@ -140,10 +140,9 @@ TEST(RuleFiles, LineAndXmlFormats) {
        L"Cannot parse line X LOG: y\nCannot parse line CASESENSITIVE: yes\nFail to Compile RegExp (\n", L"I[Log=x;Source=(;|] "},
       {false, "LOG: a\nEVENTEND\nEVENTSTART\nLOG: b\nEVENTEND\nLOG: never\n", L"INCLUDE", true,
        L"EventEnd does not match with EventStart\n", L"I[Log=a;|] I[Log=b;|] "},
-      {false, "TYPE: INFORMATION\n", L"EXCLUDE_ME", true, L"", L"E[|Type=INFORMATION;] "},
       // The character after the colon is dropped whatever it is; "*" or nothing leaves a field empty.
       {false, "log:xSystem\nUSER:\nTYPE: *\nCOMPUTER:   c\nCASESENSITIVE:y\n", L"INCLUDE", true, L"", L"I[Log=System;Computer=c;|]cs "},
-      {false, "LOG: l\nTYPE: t\nCOMPUTER: c\nEVENTID: e\nSOURCE: s\nDESCRIPTION: d\nCATEGORY: g\nUSER: u\n", L"EXCLUDE", true, L"",
+      {false, "LOG: l\nTYPE: t\nCOMPUTER: c\nEVENTID: e\nSOURCE: s\nDESCRIPTION: d\nCATEGORY: g\nUSER: u\n", L"EXCLUDE_ME", true, L"",
        L"E[|Category=g;EventID=e;Type=t;Log=l;Description=d;Source=s;Computer=c;User=u;] "},
       {false, "LOG: a\n   <?xml version=\"1.0\"?>\n", L"INCLUDE", false, L"", L""},
       {false, "hello\nworld\n", L"INCLUDE", false, L"Cannot parse line hello\nCannot parse line world\nCannot parse file %s\n", L"I[|] "},
@@ -157,7 +156,6 @@ TEST(RuleFiles, LineAndXmlFormats) {
        "  <or/>\n  <EVENTS><source>Disk</source><CASESENSITIVE>y</CASESENSITIVE></EVENTS>\n </Include>\n"
        " <EXCLUDE>\n  <EVENTS><TYPE>INFORMATION</TYPE></EVENTS>\n </EXCLUDE>\n</rules>\n",
        L"INCLUDE", true, L"", L"I[EventID=^1000$;Log=Application;|] I[Source=Disk;|]cs E[|Type=INFORMATION;] "},
-      {true, "<r><EVENTS><LOG>a</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"I[Log=a;|] "},
       {true, "<r><EVENTS><LOG>b</LOG></EVENTS><x/></r>", L"OTHER", true, L"", L"E[|Log=b;] "},
       {true, "<r><EXCLUDE/><EVENTS><LOG>c</LOG></EVENTS><x/></r>", L"INCLUDE", true, L"", L"E[|Log=c;] "},
       {true, "<r><INCLUDE><EVENTS><LOG>   </LOG><TYPE>*</TYPE><SOURCE>Disk \t</SOURCE><USER>x</USER></EVENTS></INCLUDE></r>",
@@ -166,8 +164,6 @@ TEST(RuleFiles, LineAndXmlFormats) {
        L"I[|] I[Log=x;|] "},
       {true, "<?xml version=\"1.0\"?>\r\n<r><INCLUDE><EVENTS><SOURCE>Caf\xE9</SOURCE></EVENTS></INCLUDE></r>\r\n", L"INCLUDE",
        true, L"", L"I[Source=Caf\u00e9;|] "},
-      {true, "<r><INCLUDE><EVENTS><SOURCE>(a,b)</SOURCE><COMPUTER>(</COMPUTER><USER>[z-a]</USER></EVENTS></INCLUDE></r>",
-       L"INCLUDE", true, L"Fail to Compile RegExp (\nFail to Compile RegExp [z-a]\n", L"I[Source=(a,b);Computer=(;User=[z-a];|] "},
       {true, Utf16(L"<r><EVENTS><LOG>Caf\u00e9</LOG></EVENTS></r>", true), L"INCLUDE", true, L"", L"I[Log=Caf\u00e9;|] "},
       // The file's text ends at an end-of-text mark, and a zero byte hides the rest of its 1024-byte block.
       {true, std::string("<r><EVENTS><LOG>a\0", 18) + std::string(1006, 'x') + "b</LOG></EVENTS></r>\x1A<y", L"INCLUDE", true,
@@ -175,7 +171,7 @@ TEST(RuleFiles, LineAndXmlFormats) {
       // UTF-8 "\u00e9" straddles bytes 1023 and 1024 of the text.
       {true, "\xEF\xBB\xBF<r><EVENTS><LOG>" + std::string(1007, 'a') + "\xC3\xA9</LOG></EVENTS></r>", L"INCLUDE", true, L"",
        L"I[Log=" + std::wstring(1007, L'a') + L"\u00e9;|] "},
-      {true, "<?XML version=\"1.0\"?><r><EVENTS><LOG>a</LOG></EVENTS></r>", L"INCLUDE", false,
+      {true, "<?XML version=\"1.0\"?><r/>", L"INCLUDE", false,
        L"Malformed XML. Parsing error at line 1, tag = <xml>, error = <XML Declaration is not lower case (Rule 23).>.", L""}};
   for (const auto& row : rows) {
     const std::wstring path = RuleFile(row.text);
@@ -216,7 +212,7 @@ TEST(FilterSettings, Recent) {
 
 TEST(Filter, Verdicts) {
   const struct { bool rx; const wchar_t* settings; RecordFields record; bool dropped; const wchar_t* errors = L""; } rows[] = {
-      {false, L"TYPES=ERROR,WARNING", {.type = L"WARNING"}, false}, {false, L"TYPES=ERROR,WARNING", {.type = L"INFORMATION"}, true},
+      {false, L"TYPES=ERROR,WARNING", {.type = L"WARNING"}, false},
       {false, L"TYPES=ERROR,WARNING", {.type = L""}, true},  // an empty Type misses every include list
       {false, L"TYPES=:ERROR", {.type = L""}, false}, {false, L"TYPES=:ERROR", {.type = L"ERROR"}, true},
       {false, L"EVENTIDS=10", {.event_id = L"100"}, true}, {false, L"EVENTIDS=10", {.event_id = L"10"}, false},
@@ -229,15 +225,13 @@ TEST(Filter, Verdicts) {
       {false, L"MESSAGE=disk,,full:bad", {.message = L"bad disk"}, true},
       {false, L"MESSAGE=disk:bad\nMESSAGE_EX=worse", {.message = L"bad disk"}, false},
       {false, L"MESSAGE=disk,full", {.message = L"the DISK broke"}, false},
-      {false, L"MESSAGE=disk,full", {.message = L"fine"}, true},
       {false, L"CASE SENSITIVE=TRUE\nMESSAGE=DISK", {.message = L"the disk broke"}, true},
       {false, L"CASE SENSITIVE=TRUE\nMESSAGE=DISK\nMESSAGE_EX=broke", {.message = L"the DISK broke"}, true},
-      {false, L"CASE SENSITIVE=TRUE\nMESSAGE=DISK\nMESSAGE_EX=broke", {.message = L"the DISK is fine"}, false},
       {true, L"TYPES=^ERR", {.type = L"ERROR"}, false}, {true, L"TYPES=^ERR", {.type = L"WARNING"}, true},
       {true, L"TYPES=^ERR", {.type = L""}, false},  // an empty value matches every list
       {true, L"TYPES=^ERR\nSOURCES=:^Disk$", {.type = L"ERROR", .source = L"disk"}, true},
       {true, L"SOURCES=(\nNOSUCHKEY=[x", {.source = L"("}, true, L"Fail to Compile RegExp (\nFail to Compile RegExp [x\n"},
-      {true, L"SOURCES=disk", {.source = L"DISK"}, false}, {true, L"SOURCES=disk\nCASE SENSITIVE=TRUE", {.source = L"DISK"}, true},
+      {true, L"SOURCES=disk\nCASE SENSITIVE=TRUE", {.source = L"DISK"}, true},
       {true, L"SOURCES=disk\nCASE SENSITIVE=false", {.source = L"DISK"}, true},
       {true, L"SOURCES=disk\nCASE SENSITIVE=TRUE\nCASE SENSITIVE=*", {.source = L"DISK"}, true},
       {true, L"SOURCES=disk\nCASE SENSITIVE=TRUE\nCASE SENSITIVE=FALSE", {.source = L"DISK"}, false},
