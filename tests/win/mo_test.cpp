@@ -1,10 +1,15 @@
-// MofCompile against a stand-in compiler registered under the platform's class id.
+// MofCompile against a stand-in compiler registered in this process under the
+// platform's class id. It answers as the platform does: S_OK, or a failure with
+// the phase in WBEM_COMPILE_STATUS_INFO.
 #include <gtest/gtest.h>
 
 #include <wbemcli.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -17,33 +22,104 @@ using namespace brisel::test;
 
 namespace {
 
+constexpr HRESULT kFailed = static_cast<HRESULT>(WBEM_E_FAILED);
+
+std::string Contents(LPWSTR file) {
+  std::ostringstream text;
+  if (file) text << std::ifstream(file, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// With threads > 1, compilers are handed out that many at a time, so that the
+// callers reach their files at once, and each file must hold "call <thread id>"
+// all through CompileFile, else phase 2 (parsing).
+class FakeCompiler final : public IMofCompiler, public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = IsEqualIID(riid, IID_IMofCompiler) ? static_cast<IMofCompiler*>(this) : nullptr;
+    if (IsEqualIID(riid, IID_IClassFactory) || IsEqualIID(riid, IID_IUnknown)) *ppv = static_cast<IClassFactory*>(this);
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    if (threads > 1) {
+      std::unique_lock lock(barrier_lock_);
+      long generation = arrived_ / threads;
+      if (++arrived_ % threads == 0) {
+        barrier_open_.notify_all();
+      } else {
+        barrier_open_.wait_for(lock, std::chrono::seconds(10), [&] { return arrived_ / threads != generation; });
+      }
+    }
+    return IsEqualIID(riid, IID_IClassFactory) ? E_NOINTERFACE : QueryInterface(riid, ppv);
+  }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+  STDMETHODIMP CompileFile(LPWSTR file, LPWSTR server, LPWSTR, LPWSTR, LPWSTR, LONG flags, LONG class_flags,
+                           LONG instance_flags, WBEM_COMPILE_STATUS_INFO* info) override {
+    std::string body = Contents(file);
+    HRESULT hr = result;
+    LONG phase = result_phase;
+    if (threads > 1) {
+      std::string own = "call " + std::to_string(::GetCurrentThreadId());
+      ::Sleep(50);  // time for another call to write the same file
+      if (body != own || Contents(file) != own) {
+        hr = kFailed;
+        phase = 2;
+      }
+    } else {
+      char head[512];
+      snprintf(head, sizeof head, "server=%ls|flags=%ld|class=%ld|instance=%ld|file=%ls\n", server ? server : L"",
+               flags, class_flags, instance_flags, file ? file : L"");
+      record = head + body;
+    }
+    if (info) {
+      info->lPhaseError = phase;
+      info->hRes = hr;
+    }
+    return hr;
+  }
+  STDMETHODIMP CompileBuffer(LONG, BYTE*, LPWSTR, LPWSTR, LPWSTR, LPWSTR, LONG, LONG, LONG,
+                             WBEM_COMPILE_STATUS_INFO*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP CreateBMOF(LPWSTR, LPWSTR, LPWSTR, LONG, LONG, LONG, WBEM_COMPILE_STATUS_INFO*) override {
+    return E_NOTIMPL;
+  }
+
+  HRESULT result = S_OK;
+  LONG result_phase = 0;
+  long threads = 0;
+  std::string record;  // the call's arguments and its file's bytes
+
+ private:
+  std::mutex barrier_lock_;
+  std::condition_variable barrier_open_;
+  long arrived_ = 0;
+};
+
 class MofCompile : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t dir[MAX_PATH], clsid[64];
-    ::GetTempPathW(MAX_PATH, dir);
-    record_ = std::wstring(dir) + L"fake_mof_record_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
-    ::StringFromGUID2(CLSID_MofCompiler, clsid, 64);
-    key_ = std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
-    std::wstring dll = FAKE_MOFCOMP_PATH, server = key_ + L"\\InprocServer32";
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), nullptr, REG_SZ, dll.c_str(),
-                                static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), L"ThreadingModel", REG_SZ, L"Both", 10),
-              ERROR_SUCCESS);
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RECORD", record_.c_str());
+    ASSERT_EQ(::CoRegisterClassObject(CLSID_MofCompiler, static_cast<IClassFactory*>(&compiler_),
+                                      CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_),
+              S_OK);
   }
   void TearDown() override {
-    ::DeleteFileW(record_.c_str());
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key_.c_str());
-    for (const wchar_t* name : {L"FAKE_MOF_RECORD", L"FAKE_MOF_RESULT", L"FAKE_MOF_THREADS"})
-      ::SetEnvironmentVariableW(name, nullptr);
+    ::CoRevokeClassObject(cookie_);
     WIN32_FIND_DATAW found;
     EXPECT_EQ(::FindFirstFileW(L"mof??????", &found), INVALID_HANDLE_VALUE) << "a temporary file was left";
   }
 
   ComScope com_;
-  std::wstring record_, key_;
+  FakeCompiler compiler_;
+  DWORD cookie_ = 0;
 };
 
 // plError and the [out] message, as "-1 text".
@@ -59,26 +135,27 @@ TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespaceAndEachFailingPhaseH
   Dispatch mo = Dispatch::Create(L"TalvaneAgent.Brisel");
   ASSERT_TRUE(mo);
   const struct {
-    const wchar_t* result;  // the stand-in's HRESULT and phase
+    HRESULT result;
+    LONG phase;
     const wchar_t* text;
     const wchar_t* outcome;
   } cases[] = {
-      {L"0 0", L"class A\n{\n};\n", L"0 "},
-      {L"0 0", L"", L"0 "},
-      {L"80041001 1", L"#pragma x", L"-1 failed to compile mof: argument error"},
-      {L"80041001 2", L"#pragma x", L"-1 failed to compile mof: parsing"},
-      {L"80041001 3", L"#pragma x", L"-1 failed to compile mof: error occurred while storing the data"},
-      {L"80041001 0", L"#pragma x", L"0 "},  // a failure without a phase counts as success
-      {L"40001 2", L"#pragma x", L"-1 failed to compile mof: parsing"},  // any non-zero result looks at the phase
-      {L"0 2", L"#pragma x", L"0 "},
+      {S_OK, 0, L"class A\n{\n};\n", L"0 "},
+      {S_OK, 0, L"", L"0 "},
+      {kFailed, 1, L"#pragma x", L"-1 failed to compile mof: argument error"},
+      {kFailed, 2, L"#pragma x", L"-1 failed to compile mof: parsing"},
+      {kFailed, 3, L"#pragma x", L"-1 failed to compile mof: error occurred while storing the data"},
+      {kFailed, 0, L"#pragma x", L"0 "},  // a failure without a phase counts as success
+      {0x40001, 2, L"#pragma x", L"-1 failed to compile mof: parsing"},  // any non-zero result looks at the phase
+      {S_OK, 2, L"#pragma x", L"0 "},
   };
   for (const auto& c : cases) {
-    ::SetEnvironmentVariableW(L"FAKE_MOF_RESULT", c.result);
-    EXPECT_EQ(Compile(mo, c.text), c.outcome) << Narrow(c.result);
-    std::ostringstream rec;
-    rec << std::ifstream(record_.c_str(), std::ios::binary).rdbuf();
+    compiler_.result = c.result;
+    compiler_.result_phase = c.phase;
+    compiler_.record.clear();
+    EXPECT_EQ(Compile(mo, c.text), c.outcome) << std::hex << c.result << " " << c.phase;
     std::string body = std::regex_replace(Narrow(c.text), std::regex("\n"), "\r\n");
-    EXPECT_EQ(std::regex_replace(rec.str(), std::regex("file=mof\\w{6}\n"), "file=mofXXXXXX\n"),
+    EXPECT_EQ(std::regex_replace(compiler_.record, std::regex("file=mof\\w{6}\n"), "file=mofXXXXXX\n"),
               "server=//./root/talvane|flags=16|class=0|instance=0|file=mofXXXXXX\n" + body);
   }
 }
@@ -88,8 +165,7 @@ TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespaceAndEachFailingPhaseH
 // file exists).
 TEST_F(MofCompile, ConcurrentCallsNeverShareATemporaryFile) {
   constexpr int kThreads = 4, kRounds = 10;
-  ::SetEnvironmentVariableW(L"FAKE_MOF_RECORD", nullptr);
-  ::SetEnvironmentVariableW(L"FAKE_MOF_THREADS", std::to_wstring(kThreads).c_str());
+  compiler_.threads = kThreads;
   std::atomic<int> good{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -97,8 +173,7 @@ TEST_F(MofCompile, ConcurrentCallsNeverShareATemporaryFile) {
       ComScope com;
       Dispatch mo = Dispatch::Create(L"TalvaneAgent.Brisel");
       std::wstring text = L"call " + std::to_wstring(::GetCurrentThreadId());
-      for (int round = 0; mo && round < kRounds; ++round)
-        good += Compile(mo, text.c_str()) == L"0 ";
+      for (int round = 0; mo && round < kRounds; ++round) good += Compile(mo, text.c_str()) == L"0 ";
     });
   }
   for (auto& t : threads) t.join();
