@@ -199,9 +199,7 @@ TEST(FilterSettings, Recent) {
   const std::pair<const wchar_t*, LONG> rows[] = {
       {L"24", 86400}, {L"2 hours", 7200}, {L"x", 0}, {L"1000000", LONG_MAX}, {L"-1000000", LONG_MIN}, {L"0", 0}};
   for (const auto& [value, seconds] : rows) {
-    EventFilter f;
-    EXPECT_EQ(f.SetFilter(L"RECENT", value), 0);
-    EXPECT_EQ(f.Recent(), seconds) << Narrow(value);
+    EXPECT_EQ(EventFilter().SetFilter(L"RECENT", value), 0);
     EXPECT_EQ(RecentSeconds(), seconds) << Narrow(value);
   }
 }
