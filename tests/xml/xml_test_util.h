@@ -45,8 +45,7 @@ inline std::string Dump(const XmlNode& node) {
     out += Narrow(node.Name());
     if (!node.Value().empty() && !node.ChildCount()) out.append("'").append(Narrow(node.Value())).append("'");
     for (std::size_t i = 0; i < node.AttributeCount(); ++i) {
-        out.append(i ? " " : "{").append(Narrow(node.Attribute(i)->name)).append("=");
-        out += Narrow(node.Attribute(i)->value);
+        out.append(i ? " " : "{").append(Narrow(node.Attribute(i)->name)).append("=").append(Narrow(node.Attribute(i)->value));
         if (node.AttributeText(i) != node.Attribute(i)->value) out.append("=>").append(Narrow(node.AttributeText(i)));
         if (i + 1 == node.AttributeCount()) out += "}";
     }
