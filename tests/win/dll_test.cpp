@@ -4,10 +4,8 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "module/brisel_h.h"
-#include "module/waiter.h"
 #include "tests/harness/dispatch.h"
 #include "tests/win/fake_wmi.h"
 
@@ -94,8 +92,10 @@ TEST_F(DllEntry, UnloadOnlyWhenNoObjectItemOrLockRemains) {
   procs.Reset();
   EXPECT_EQ(can_unload_(), S_FALSE) << "an item handed out holds the module too";
   // An [out] text replaces what the script's variable held, and releases it.
+  ComPtr<IClassFactory> waiters;
   ComPtr<IWaiter> waiter;
-  ASSERT_EQ(WaiterObject::CreateInstance(nullptr, IID_IWaiter, waiter.PutVoid()), S_OK);
+  ASSERT_EQ(get_(CLSID_Waiter, IID_IClassFactory, waiters.PutVoid()), S_OK);
+  ASSERT_EQ(waiters->CreateInstance(nullptr, IID_IWaiter, waiter.PutVoid()), S_OK);
   VARIANT text;
   Variant(first.Get()).Release(&text);
   first = Dispatch();
@@ -208,28 +208,6 @@ TEST(Waiter, AnswersSignalledTimeOutAndRefusals) {
     EXPECT_EQ(AsText(text), c.text);
     EXPECT_GE(spent, std::chrono::milliseconds(c.result == 258 ? c.ms * 9 / 10 : 0)) << "the time-out was waited";
   }
-}
-
-HANDLE g_timer_event;
-void CALLBACK SetEventOnTimer(HWND, UINT, UINT_PTR, DWORD) { ::SetEvent(g_timer_event); }
-
-// A script host's thread is a single-threaded apartment: its messages must be
-// dispatched while a script waits. The timer's message sets the awaited event.
-TEST(Waiter, DispatchesMessagesWhileWaitingOnASta) {
-  long result = -2;
-  std::thread sta([&] {
-    ComScope com(COINIT_APARTMENTTHREADED);
-    UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_timer_event = event.Get();
-    ComPtr<IDispatch> object;  // created here, so that calls run on this thread
-    if (::SetTimer(nullptr, 0, 10, SetEventOnTimer) &&
-        SUCCEEDED(WaiterObject::CreateInstance(nullptr, IID_IDispatch, object.PutVoid()))) {
-      Variant text;
-      result = AsLong(Dispatch(object).Call(L"Wait", {HandleArg(event.Get()), 5000, Arg::Out(&text)}).value);
-    }
-  });
-  sta.join();
-  EXPECT_EQ(result, 0) << "258: the message was not dispatched during the wait";
 }
 
 }  // namespace
