@@ -78,6 +78,8 @@ TEST(Regex, InterfaceEdges) {
     EXPECT_EQ(re.MatchText(), u"");
     EXPECT_EQ(re.Search(u"abb", 2), 1);  // the length is respected
     EXPECT_EQ(re.MatchText(), u"b");
+    re = CRegex(std::move(re));  // moved out and back in: the program survives, nothing is freed twice
+    EXPECT_EQ(re.Search(u"bx"), 0);
     EXPECT_FALSE(re.Compile(nullptr, 3));
     EXPECT_EQ(re.Error(), RegexError::NoPattern);
     ASSERT_TRUE(re.Compile(u"a\0b"));  // the zero-terminated forms stop at the first zero
