@@ -220,11 +220,13 @@ TEST(Document, WellFormedDocumentsGiveTheirTreeAndText) {
     }
 }
 
-TEST(Entities, TableIsResetForEachDocument) {
+TEST(Document, EntitiesAndErrorsAreResetForEachDocument) {
     XmlDocument doc;
     doc.ApplyRuleFileSettings();  // declared entities resolved
     ASSERT_TRUE(ParseInto(doc, "<!DOCTYPE r [<!ENTITY e 'E'>]><r>&e;</r>"));
-    EXPECT_FALSE(ParseInto(doc, "<r>&e;</r>"));
+    EXPECT_FALSE(ParseInto(doc, "<r>\n&e;</r>"));
+    ASSERT_TRUE(ParseInto(doc, "<r/>"));
+    EXPECT_TRUE(!doc.HasError() && doc.ErrorMessage().empty() && doc.ErrorTag().empty() && doc.ErrorLine() == 0);
 }
 
 const char kTooMuch[] = "Ran out of memory allocating for a tricky element.";
