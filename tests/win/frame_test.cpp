@@ -1,5 +1,5 @@
 // The frame every class stands on: collections and their enumerators, string
-// and registry helpers, registration scripts, and the worker handshake.
+// and registry helpers, registration scripts, and the worker thread's passes and stop.
 #include <gtest/gtest.h>
 
 #include "collector/error_state.h"
