@@ -1,5 +1,5 @@
-// Trace configuration, the first worker's file and line format, the level
-// settings the facility reads, and its time and calendar texts.
+// Trace configuration, file placement, line format and rollover, and the
+// registry settings the facility reads.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -97,6 +97,61 @@ TEST_F(Trace, StoredLevelsMapAsConfiguredAndOtherTypesCountAs16) {
   }
   tvDebugSetName("Another");
   EXPECT_EQ(trace::ProgramName(), "Trace Test") << "the first name stays the program name";
+}
+
+// Both generic values together place the file and roll it over beyond its maximum size.
+TEST_F(Trace, ConfiguredPlacementAndRollover) {
+  std::string base = DefaultDir() + "\\cfg", unexpanded = "%TEMP%" + base.substr(base.find("\\Talvane_debug"));
+  SetValue(kGenericKey, "TraceLogMaxSize", REG_DWORD, Dword(200));
+  SetValue(kGenericKey, "TraceLogPath", REG_EXPAND_SZ, unexpanded + std::string(1, '\0'));
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "roll.log", 0);
+  std::string file = trace::CurrentFile();
+  EXPECT_EQ(file, base + "\\" + DefaultDir().substr(DefaultDir().find_last_of('\\') + 1) + "\\roll.log");
+  std::remove(file.c_str());
+  std::remove((file + ".BKUP").c_str());
+  tvDebugLevel = 1;
+  for (int i = 0; i < 10; ++i) tvDebugPrint(1, "line %02d of the rollover test, long enough to grow\n", i);
+  std::string backup = ReadAll(file + ".BKUP"), current = ReadAll(file);
+  EXPECT_GT(backup.size(), 200u);
+  EXPECT_LT(current.size(), backup.size());
+  EXPECT_NE(current.find("line 09"), std::string::npos);
+  EXPECT_EQ(current.find("line 00"), std::string::npos);
+}
+
+TEST_F(Trace, LongMessagesKeepTheirLineEndAndRotationWritesAHeader) {
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "rotated.log", 1);
+  std::string file = trace::CurrentFile();
+  std::regex header("\\+{6}  " + std::to_string(::GetCurrentProcessId()) +
+                    "  [A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\\d \\d{2}:\\d{2}:\\d{2} \\d{4}\r\n");
+  EXPECT_TRUE(std::regex_match(ReadAll(file), header)) << ReadAll(file);
+  // A message cut at the bound keeps its final line end, so the next line
+  // (from any process sharing the file) starts a line of its own.
+  const std::string y(trace::kMaxMessage * 2, 'y'), y_line = y + "\n", exact(trace::kMaxMessage - 1, 'y');
+  const std::string kept = std::string(trace::kMaxMessage - 1, 'y') + "\r\n";
+  const struct {
+    const char* format;
+    const char* arg;
+    std::string written;
+  } cases[] = {
+      {"%s\n", y.c_str(), kept},
+      {"%s", y_line.c_str(), kept},
+      {y_line.c_str(), nullptr, kept},
+      {"%s", y.c_str(), std::string(trace::kMaxMessage, 'y')},  // no line end to keep
+      {"%s\n", exact.c_str(), kept},  // just fits
+  };
+  tvDebugLevel = 1;
+  for (const auto& c : cases) {
+    std::remove(file.c_str());
+    tvDebugPrint(1, c.format, c.arg);
+    tvDebugPrint(1, "next\n");
+    std::string text = ReadAll(file);
+    size_t run = text.find("yyyy"), next = text.find_first_not_of("y\r\n", run);  // the time stamp's first digit
+    ASSERT_NE(next, std::string::npos) << &c - cases;
+    EXPECT_TRUE(text.substr(run, next - run) == c.written) << &c - cases << ": " << next - run << " bytes";
+    EXPECT_NE(text.find(" : next\r\n", next), std::string::npos) << &c - cases;
+  }
 }
 
 TEST(TraceTime, SecondsAndCalendarLinesPast2038AndTheApplicationLog) {
