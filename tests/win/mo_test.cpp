@@ -7,15 +7,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "tests/harness/dispatch.h"
+#include "tests/harness/rendezvous.h"
 
 using namespace brisel;
 using namespace brisel::test;
@@ -48,15 +48,7 @@ class FakeCompiler final : public IMofCompiler, public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    if (threads > 1) {
-      std::unique_lock lock(barrier_lock_);
-      long generation = arrived_ / threads;
-      if (++arrived_ % threads == 0) {
-        barrier_open_.notify_all();
-      } else {
-        barrier_open_.wait_for(lock, std::chrono::seconds(10), [&] { return arrived_ / threads != generation; });
-      }
-    }
+    if (barrier) barrier->ArriveAndWait(std::chrono::seconds(10));
     return IsEqualIID(riid, IID_IClassFactory) ? E_NOINTERFACE : QueryInterface(riid, ppv);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
@@ -96,12 +88,8 @@ class FakeCompiler final : public IMofCompiler, public IClassFactory {
   HRESULT result = S_OK;
   LONG result_phase = 0;
   long threads = 0;
+  std::unique_ptr<Rendezvous> barrier;  // creators meet here when threads > 1
   std::string record;  // the call's arguments and its file's bytes
-
- private:
-  std::mutex barrier_lock_;
-  std::condition_variable barrier_open_;
-  long arrived_ = 0;
 };
 
 class MofCompile : public ::testing::Test {
@@ -166,6 +154,7 @@ TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespaceAndEachFailingPhaseH
 TEST_F(MofCompile, ConcurrentCallsNeverShareATemporaryFile) {
   constexpr int kThreads = 4, kRounds = 10;
   compiler_.threads = kThreads;
+  compiler_.barrier = std::make_unique<Rendezvous>(kThreads);
   std::atomic<int> good{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {

@@ -2,13 +2,12 @@
 // simulated trap service behind the module's API table.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "snmp/snmp_objects.h"
 #include "snmp/trap_source.h"
 #include "tests/harness/dispatch.h"
+#include "tests/harness/rendezvous.h"
 #include "tests/win/snmp/sim_trap_service.h"
 
 using namespace brisel;
@@ -19,22 +18,6 @@ namespace {
 bool Signalled(long handle) {
   return ::WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(handle)), 10000) == WAIT_OBJECT_0;
 }
-
-// Not std::barrier: with this toolchain's runtime its wait can miss the last
-// arrival and sleep for ever (3 hangs in 150 runs).
-struct Rendezvous {
-  explicit Rendezvous(int count) : n(count) {}
-  void ArriveAndWait() {
-    std::unique_lock lock(m);
-    int phase = arrived / n;
-    if (++arrived % n == 0) return open.notify_all();
-    open.wait(lock, [&] { return arrived / n != phase; });
-  }
-  const int n;
-  int arrived = 0;
-  std::mutex m;
-  std::condition_variable open;
-};
 
 Dispatch NewSnmpEvents() {
   ComPtr<IDispatch> d;
