@@ -1,5 +1,5 @@
-// The built-in trap receiver's settings, queue, sender addresses and socket
-// reading; the texts scripts see are left to the end-to-end script.
+// The built-in trap receiver's settings, queue, senders and socket reading;
+// the texts scripts see are left to the end-to-end script.
 #include "snmp/udp_trap_source.h"
 
 #include <gtest/gtest.h>
@@ -21,27 +21,13 @@ using namespace std::literals;
 namespace {
 
 msg::Message Trap(std::string community = "public", int32_t specific = 17, int version = 0) {
-  msg::Message m;
-  m.version = version;
-  m.kind = version ? msg::PduKind::kTrapV2 : msg::PduKind::kTrapV1;
-  m.community = std::move(community);
-  m.enterprise = {1, 3, 6, 1, 4, 1, 8072};
-  m.agent_address = {10, 1, 2, 3};
-  m.generic = 6;
-  m.specific = specific;
-  return m;
-}
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
+  return {.version = version, .community = std::move(community),
+          .kind = version ? msg::PduKind::kTrapV2 : msg::PduKind::kTrapV1, .enterprise = {1, 3, 6, 1, 4, 1, 8072},
+          .agent_address = {10, 1, 2, 3}, .generic = 6, .specific = specific, .bindings = {}};
 }
 
 template <class Address = sockaddr_in>
-void Ingest(UdpTrapSource& source, const std::vector<uint8_t>& bytes, Address from = Loopback(1234)) {
+void Ingest(UdpTrapSource& source, const std::vector<uint8_t>& bytes, Address from = {}) {
   source.Ingest(bytes.data(), bytes.size(), reinterpret_cast<sockaddr*>(&from), sizeof(from));
 }
 
@@ -65,11 +51,11 @@ TEST(Receiver, SettingsAreReadAsWritten) {
       {16200, nullptr, L"public\0*\0"sv, "1||*|public,"},
       {162, nullptr, L"caf\u00e9\0"sv, "1|||caf\xE9,"},  // the low byte of each character
   };
+  auto set = [](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey, name, type, data, static_cast<DWORD>(bytes));
+  };
   for (const auto& [port, address, communities, want] : rows) {
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey);
-    auto set = [](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
-      ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey, name, type, data, static_cast<DWORD>(bytes));
-    };
     if (port == kText) set(L"Port", REG_SZ, L"162", 8);
     else set(L"Port", REG_DWORD, &port, sizeof(DWORD));
     if (address) set(L"Address", REG_SZ, address, (wcslen(address) + 1) * sizeof(wchar_t));
@@ -120,10 +106,7 @@ TEST(Receiver, MalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachTimeItFills
   std::remove(trace::CurrentFile().c_str());
   // Large traps: the 64 MiB of datagrams are the bound.
   UdpTrapSource large(AnyCommunity());
-  m.bindings.resize(1);
-  m.bindings[0].name = {1, 3};
-  m.bindings[0].value.tag = msg::Tag::kOctetString;
-  m.bindings[0].value.octets.assign(60000, 'x');
+  m.bindings = {{.name = {1, 3}, .value = {.tag = msg::Tag::kOctetString, .octets = std::vector<uint8_t>(60000, 'x'), .oid = {}}}};
   const std::vector<uint8_t> bytes = msg::Encode(m);
   const size_t fit = (64u << 20) / bytes.size();
   for (size_t i = 0; i < fit + 3; ++i) Ingest(large, bytes);
@@ -133,8 +116,12 @@ TEST(Receiver, MalformedAreDroppedTheQueueHoldsItsBoundsAndTracesEachTimeItFills
   EXPECT_EQ(large.QueuedCount(), fit);
 }
 
-TEST(Receiver, Ipv6SendersAndAddresses) {
+// IPv6 and mapped IPv4 senders; then, while the dispatcher waits for a
+// watcher, a burst bigger than any receive buffer is read and queued, not lost.
+TEST(Receiver, SendersAndABurstWhileTheDispatcherWaits) {
+  ComScope com;
   UdpTrapSource source(AnyCommunity());
+  ASSERT_TRUE(source.Exec());
   const std::vector<uint8_t> v2 = msg::Encode(Trap("public", 0, 1));
   sockaddr_in6 from{};
   from.sin6_family = AF_INET6;
@@ -143,47 +130,37 @@ TEST(Receiver, Ipv6SendersAndAddresses) {
   ASSERT_TRUE(source.GetData());
   EXPECT_EQ(source.Pending().at(0)->TransportAddress, L"::1");
   EXPECT_EQ(source.Pending().at(0)->AgentAddress, L"0.0.0.0") << "no IPv4 agent address in the trap";
-  // An IPv4 sender on a dual-stack socket arrives as a mapped address.
   from.sin6_addr = in6_addr{{{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 0, 2, 9}}};
   Ingest(source, v2, from);
   ASSERT_TRUE(source.GetData());
   EXPECT_EQ(source.Pending().at(0)->TransportAddress, L"192.0.2.9");
   EXPECT_EQ(source.Pending().at(0)->AgentAddress, L"192.0.2.9");
+  TrapDispatcher dispatcher;
+  auto watcher = std::make_shared<TrapWatcher>(std::make_shared<ItemCollection>());
+  ASSERT_TRUE(dispatcher.Register(watcher));
+  auto notified = std::async(std::launch::async, [&] { dispatcher.Notify(source); });
+  EXPECT_EQ(::WaitForSingleObject(watcher->DataEvent(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  constexpr int kBurst = 3000;
+  UniqueSocket peer(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(source.LocalPort());
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < kBurst; ++i) {
+    std::vector<uint8_t> bytes = msg::Encode(Trap("public", i));
+    ::sendto(peer.Get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+             reinterpret_cast<sockaddr*>(&to), sizeof(to));
+  }
+  // Until the acknowledgement only the dispatcher's wait reads them.
+  for (int i = 0; i < 1000 && source.Stats().queued.load() < kBurst + 2u; ++i) ::Sleep(10);
+  watcher->Acknowledge();
+  notified.wait();
+  EXPECT_EQ(source.QueuedCount(), static_cast<size_t>(kBurst));
   UdpTrapSource local6(AnyCommunity(L"::1")), nowhere(AnyCommunity(L"no.such.host"));
   EXPECT_TRUE(local6.Exec()) << local6.ErrorCode();
   EXPECT_NE(local6.LocalPort(), 0);
   EXPECT_FALSE(nowhere.Exec());
   EXPECT_EQ(nowhere.ErrorCode(), WSAEINVAL);
-}
-
-// While the dispatcher waits for a watcher, the socket is still read: a
-// burst bigger than any receive buffer is queued, not lost.
-TEST(Receiver, TheSocketIsDrainedWhileTheDispatcherWaits) {
-  ComScope com;
-  UdpTrapSource source(AnyCommunity());
-  ASSERT_TRUE(source.Exec());
-  WinsockScope winsock;
-  UniqueSocket peer(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-  sockaddr_in to = Loopback(source.LocalPort());
-  auto send = [&](const msg::Message& m) {
-    std::vector<uint8_t> bytes = msg::Encode(m);
-    ::sendto(peer.Get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
-             reinterpret_cast<sockaddr*>(&to), sizeof(to));
-  };
-  TrapDispatcher dispatcher;
-  auto watcher = std::make_shared<TrapWatcher>(std::make_shared<ItemCollection>());
-  ASSERT_TRUE(dispatcher.Register(watcher));
-  Ingest(source, msg::Encode(Trap()));
-  ASSERT_TRUE(source.GetData());
-  auto notified = std::async(std::launch::async, [&] { dispatcher.Notify(source); });
-  EXPECT_EQ(::WaitForSingleObject(watcher->DataEvent(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-  constexpr int kBurst = 3000;
-  for (int i = 0; i < kBurst; ++i) send(Trap("public", i));
-  // Until the acknowledgement only the dispatcher's wait reads them.
-  for (int i = 0; i < 1000 && source.Stats().queued.load() < kBurst + 1u; ++i) ::Sleep(10);
-  watcher->Acknowledge();
-  notified.wait();
-  EXPECT_EQ(source.QueuedCount(), static_cast<size_t>(kBurst));
 }
 
 TEST(Receiver, TheWaitTakesAsManyAcknowledgementsAsTheDispatcherHolds) {

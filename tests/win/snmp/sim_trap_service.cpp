@@ -20,13 +20,12 @@ struct State {
   std::vector<void*> service_blocks;
   HANDLE available = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
-// Deliberately never destroyed: the worker may call in during process exit.
+// Never destroyed: the worker may call in during process exit.
 State& S() {
   static State* state = new State;
   return *state;
 }
-// The one name this MIB knows.
-const std::vector<UINT> kSysUpTime = {1, 3, 6, 1, 2, 1, 1, 3};
+const std::vector<UINT> kSysUpTime = {1, 3, 6, 1, 2, 1, 1, 3};  // the one name this MIB knows
 
 template <class T>
 T* Copy(const std::vector<T>& items) {
@@ -70,8 +69,7 @@ BOOL WINAPI OidToStr(AsnObjectIdentifier* oid, LPSTR* text) {
 
 BOOL WINAPI TrapListen(HANDLE* trap_available) {
   ++S().listen_calls;
-  // The caller owns and closes what it is given.
-  HANDLE process = ::GetCurrentProcess();
+  HANDLE process = ::GetCurrentProcess();  // the caller closes what it is given
   return ::DuplicateHandle(process, S().available, process, trap_available, 0, FALSE, DUPLICATE_SAME_ACCESS);
 }
 
@@ -110,12 +108,11 @@ BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent,
     const SimBinding& b = trap.bindings[i];
     SnmpVarBind& vb = bindings->list[bindings->len++];
     vb.name = Oid(b.name);
-    AsnAny& v = vb.value;
-    v.asnType = b.type;
+    vb.value.asnType = b.type;
     if (b.type == ASN_OCTETSTRING || b.type == ASN_IPADDRESS || b.type == ASN_BITS || b.type == ASN_OPAQUE ||
         b.type == ASN_SEQUENCE)
-      v.asnValue.string = Octets(b.octets);
-    else v.asnValue.unsigned32 = b.unsigned32;  // the place every 32-bit number shares
+      vb.value.asnValue.string = Octets(b.octets);
+    else vb.value.asnValue.unsigned32 = b.unsigned32;  // the place every 32-bit number shares
   }
   return TRUE;
 }
@@ -134,16 +131,16 @@ void SimTrapService::Queue(SimTrap trap) {
   ::SetEvent(S().available);
 }
 
-std::vector<void*> SimTrapService::TakeServiceBlocks() {
-  std::lock_guard lock(S().lock);
-  return std::exchange(S().service_blocks, {});
-}
-
 size_t SimTrapService::Queued() {
   std::lock_guard lock(S().lock);
   return S().queue.size();
 }
 
 int SimTrapService::ListenCalls() { return S().listen_calls; }
+
+std::vector<void*> SimTrapService::TakeServiceBlocks() {
+  std::lock_guard lock(S().lock);
+  return std::exchange(S().service_blocks, {});
+}
 
 }  // namespace brisel::test

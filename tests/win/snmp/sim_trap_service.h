@@ -1,6 +1,6 @@
 // A trap service in the test process, behind the module's SNMP Management
-// API table. It hands out memory from the SNMP utility allocator, as the
-// platform does, so the module's frees run for real.
+// API table. Its memory comes from the SNMP utility allocator, as the
+// platform's does, so the module's frees run for real.
 #pragma once
 
 #include <windows.h>
@@ -15,24 +15,24 @@ namespace brisel::test {
 struct SimBinding {
   std::vector<UINT> name;
   BYTE type = ASN_NULL;
-  ULONG unsigned32 = 0;      // INTEGER, Counter32, Gauge32, TimeTicks, Unsigned32
+  ULONG unsigned32 = 0;
   std::vector<BYTE> octets;  // OCTET STRING, IpAddress, BITS, Opaque, SEQUENCE
 };
 
 struct SimTrap {
-  std::vector<UINT> enterprise;
+  std::vector<UINT> enterprise{};
   std::vector<BYTE> agent{10, 0, 0, 1};
   std::vector<BYTE> source{192, 168, 1, 5};
   LONG generic = 6;
   LONG specific = 1;
   std::string community = "public";
   DWORD time_stamp = 0;
-  std::vector<SimBinding> bindings;
+  std::vector<SimBinding> bindings{};
   bool service_owns_octets = false;  // agent, source and community not marked dynamic
 };
 
-// The one service of the process, installed behind the table at first use
-// and kept for the process (the trap worker never ends).
+// The one service of the process, installed at first use and kept (the trap
+// worker never ends).
 class SimTrapService {
  public:
   static SimTrapService& Get();
