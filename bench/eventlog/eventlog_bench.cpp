@@ -18,7 +18,7 @@
 #include "eventlog/log_reader.h"
 #include "rules/event_filter.h"
 #include "tests/harness/dispatch.h"
-#include "tests/win/eventlog/sim_event_log.h"
+#include "tests/win/eventlog/test_logs.h"
 
 using namespace brisel;
 using namespace brisel::test;

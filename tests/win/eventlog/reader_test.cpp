@@ -2,18 +2,11 @@
 // log changes, reads fail or records are damaged), and message texts.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <algorithm>
 #include <climits>
-#include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <sstream>
 
-#include "collector/strings.h"
-#include "eventlog/log_reader.h"
 #include "tests/harness/dispatch.h"
 #include "tests/win/eventlog/test_logs.h"
 
@@ -24,51 +17,46 @@ namespace {
 
 void Put(std::vector<BYTE>& b, size_t offset, DWORD value) { std::memcpy(&b[offset], &value, sizeof value); }
 
-// Damaged records: they end the buffer; one whose number can be read is
-// passed over, so that the log does not stall on it.
+// Damaged records end the buffer; one whose number can be read is passed
+// over, so that the log does not stall on it.
 void (*const kDamage[])(std::vector<BYTE>&) = {
     [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, Length), 0); },
     [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, Length), 0x7FFFFFF0); },       // beyond the bytes read
     [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, Length), DWORD(b.size() - 2)); },  // not aligned
     [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, StringOffset), 0xFFFFFF00); },
-    // The last strings run into the closing length field.
-    [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, NumStrings), 0x20); },
+    [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, NumStrings), 0x20); },  // into the closing length
     [](std::vector<BYTE>& b) { std::fill(b.begin() + sizeof(EVENTLOGRECORD), b.end() - 4, 'A'); },  // no name ends
     [](std::vector<BYTE>& b) { Put(b, offsetof(EVENTLOGRECORD, UserSidOffset), DWORD(b.size() - 8)); },
     [](std::vector<BYTE>& b) { b[reinterpret_cast<EVENTLOGRECORD&>(b[0]).UserSidOffset] = 7; },  // SID revision
-    // Last in the buffer not even its number can be read: the pass ends before it.
-    [](std::vector<BYTE>& b) { b.resize(24), Put(b, 0, 24); },
+    [](std::vector<BYTE>& b) { b.resize(24), Put(b, 0, 24); },  // last in the buffer: not even its number is read
 };
 
 // Each scenario steps on one log and one reader:
 //   +5  entry 5 written now;  +5@-10  written 10 s before the start;  +1-400@-1  entries 1 to 400;
 //   big5  entry 5, larger than the read buffer;  bad3  a record with damage 3;  recent60  the first read
-//   reaches back 60 s more;  clear  the log emptied (numbers start at 1 again);  drop10  its 10 oldest
-//   entries gone (a wrap);  fail87  the next read fails with 87;  oldest5  the oldest-record query fails
-//   with 5 (oldest0: answers);  =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;
-//   ~2  two passes publish entry 2 between them.
+//   reaches back 60 s more;  clear  the log emptied;  drop10  its 10 oldest entries gone (a wrap);
+//   fail87  the next read fails with 87;  oldest5  the oldest-record query fails with 5 (oldest0: answers);
+//   =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;  ~2  two passes publish entry 2.
 TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   TestLog log;
   SimEventLogService& sim = SimEventLogService::Get();
   const DWORD start = static_cast<DWORD>(std::time(nullptr)) - 5;
   std::vector<std::pair<std::string, std::string>> scenarios = {
-      {"a first read starts at the start", "+1@-1000 +2@-1 +3@0 +4 =3,4 +5@-1000 =5"},
-      {"RECENT reaches back", "recent86400 +1@-108000 +2@-86401 +3@-86400 +4@-10 =3,4"},
+      {"RECENT reaches back, a first read only", "recent86400 +1@-108000 +2@-86401 +3@-86400 +4 =3,4 +5@-90000 =5"},
       {"a first read walks old entries over many buffers", "+1-800@-1 +801 =801"},
       {"an entry larger than the buffer grows it", "big1 +2 =1 =2"},
       // Entry 1 is written in the second of the pass that reads past it: it is not new again.
       {"end of file", "+1 =1 = +2 =2 = = +3 =3"},
-      {"changed after end of file: read from the oldest, old entries skipped", "+1 =1 = clear +11@-1000 +12 =12"},
-      {"cleared: past the end, then read from the start", "+1-5 =1,2,3,4,5 clear +101 +102 = =101,102"},
+      // Past the end, then from the oldest: the entry in the last one's place is another, the old one skipped.
+      {"cleared", "+1-5 =1,2,3,4,5 clear +11@-1000 +12-15 = =12,13,14,15"},
       {"wrapped: read from the oldest", "+1 =1 +2-20 drop10 =11,12,13,14,15,16,17,18,19,20"},
-      {"87 keeps the position", "+1 =1 +2 fail87 = =2"},
-      {"122 without a size is taken as 87", "+1 =1 +2 fail122 = =2"},
+      {"122 without a size is taken as 87: the position is kept", "+1 =1 +2 fail122 = =2"},
       {"an unexpected error fails the pass", "+1 =1 +2 fail5 ! =2"},
       {"a failed oldest query is left to the next pass", "+1 =1 +2 oldest5 = oldest0 =2"},
   };
   for (size_t d = 0; d < std::size(kDamage); ++d) {
     const std::string bad = " bad" + std::to_string(d);
-    scenarios.push_back({"damage " + bad, "+1" + bad + " =1 = = +3 ~3 ="});
+    scenarios.push_back({"damage" + bad, "+1" + bad + " =1 = = +3 ~3 ="});
     scenarios.push_back({"damage in a first read over old entries" + bad, "+1@-1000" + bad + " = = = +3 ~3 ="});
   }
   for (const auto& [name, steps] : scenarios) {
@@ -113,37 +101,29 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   }
 }
 
-// Strings and parameter messages go in, account references become names;
-// references that cannot be filled stay as they are.
-TEST(Insertion, FillsInStringsParameterMessagesAndAccounts) {
+// Insertions beyond the strings and malformed references stay as they are;
+// long texts grow the output intact, also by a piece larger than twice the
+// text so far. A category without a text gets a stand-in, which is no text.
+TEST(MessageTexts, MalformedReferencesLongTextsAndCategoryStandIns) {
   UniqueModule params(::LoadLibraryExW((MessageDir() + L"\\evparam.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   ASSERT_TRUE(params);
-  const std::wstring big(3000, L'x'), huge(100000, L'y'), prefix(2040, L'p');
-  // %5 to %9: security identifiers that are malformed, unknown or too long.
-  const std::vector<std::wstring_view> strings = {L"a", L"b", big, huge, L"%{S-1-9-5}", L"%{S-}",
-                                                  L"%{S-1-5-21-1-2-3-1000}", L"%{X-1-5-18}",
-                                                  L"%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"};
+  const std::wstring huge(100000, L'y'), prefix(2040, L'p');
+  // %4 to %8: security identifiers that are malformed, unknown or too long.
+  const std::vector<std::wstring_view> strings = {L"a", L"b", huge, L"%{S-1-9-5}", L"%{S-}", L"%{S-1-5-21-1-2-3-1000}",
+                                                  L"%{X-1-5-18}", L"%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"};
   const std::pair<std::wstring, std::wstring> rows[] = {
-      {L"%2%1%2", L"bab"},
-      {L"a %1 b %10 c %2", L"a a b %10 c %2"},  // beyond the strings: the rest stays as it is
+      {L"a %1 b %10 c %2", L"a a b %10 c %2"},     // beyond the strings: the rest stays as it is
       {L"%4294967297 huge", L"%4294967297 huge"},  // saturates, never wraps to 1
       {L"100% done, %0 and %x stay, 50%", L"100% done, %0 and %x stay, 50%"},
       {L"then %%0 ends %1", L"then %%0 ends %1"},
-      {L"Value %1!s! and %2!d! kept", L"Value a!s! and b!d! kept"},
       // The run of '%' before a parameter number goes; a missing parameter stays.
       {L"Error %%%7!", L"Error seven\r\n!"},
       {L"Error %%%6 left", L"Error %%%6 left"},
-      {L"%5%6%7%8%9", L"%{S-1-9-5}%{S-}%{S-1-5-21-1-2-3-1000}%{X-1-5-18}%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"},
-      // Long texts grow the output intact, also by a piece larger than twice the text so far.
-      {L"[%3][%3][%3]", L"[" + big + L"][" + big + L"][" + big + L"]"},
-      {prefix + L"%4%2", prefix + huge + L"b"},
+      {L"%4%5%6%7%8", L"%{S-1-9-5}%{S-}%{S-1-5-21-1-2-3-1000}%{X-1-5-18}%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"},
+      {prefix + L"%3%2", prefix + huge + L"b"},
   };
   for (const auto& [templ, expected] : rows)
     EXPECT_EQ(InsertStrings(templ, strings, params.Get()), expected) << Narrow(templ.substr(0, 40));
-}
-
-// A category without a text gets a stand-in, which is not taken for a text.
-TEST(Texts, CategoryStandInIsNoText) {
   TestLog log;
   std::wstring text;
   EXPECT_FALSE(MessageTextCache().CategoryText(9, L"SrcA", log.Name(), &text)) << Narrow(text);

@@ -1,5 +1,3 @@
-#include "tests/win/eventlog/sim_event_log.h"
-
 #include <windows.h>
 #include <sddl.h>
 
@@ -10,9 +8,8 @@
 #include <mutex>
 #include <utility>
 
-#include "eventlog/eventlog_api.h"
-#include "eventlog/message_text.h"
 #include "eventlog/testing.h"
+#include "tests/win/eventlog/test_logs.h"
 
 namespace brisel::test {
 
@@ -25,10 +22,9 @@ void PutBytes(std::vector<BYTE>* out, const void* p, size_t n) {
 
 void PutWide(std::vector<BYTE>* out, const std::wstring& s) { PutBytes(out, s.c_str(), (s.size() + 1) * 2); }
 
-// Sets the last error when there is one.
-bool Failed(DWORD error) {
-  if (error) ::SetLastError(error);
-  return error != 0;
+BOOL Error(DWORD error) {
+  ::SetLastError(error);
+  return FALSE;
 }
 
 std::wstring ThisComputer() {
@@ -45,33 +41,22 @@ struct Log {
 };
 std::mutex lock;
 std::map<std::wstring, Log> logs;
-std::map<HANDLE, std::wstring> handles;  // the log each reads
-uintptr_t last_handle = 0;
 
-Log* LogOf(HANDLE h) {
-  auto it = handles.find(h);
-  if (it != handles.end()) return &logs[it->second];
-  ::SetLastError(ERROR_INVALID_HANDLE);
-  return nullptr;
-}
+// A handle holds the name of its log.
+Log& LogOf(HANDLE h) { return logs[*static_cast<std::wstring*>(h)]; }
 
-HANDLE WINAPI Open(LPCWSTR, LPCWSTR name) {
-  std::lock_guard hold(lock);
-  HANDLE h = reinterpret_cast<HANDLE>(++last_handle * 4);
-  handles[h] = name;
-  return h;
-}
+HANDLE WINAPI Open(LPCWSTR, LPCWSTR name) { return new std::wstring(name); }
 
 BOOL WINAPI Close(HANDLE h) {
-  std::lock_guard hold(lock);
-  return !Failed(handles.erase(h) ? 0 : ERROR_INVALID_HANDLE);
+  delete static_cast<std::wstring*>(h);
+  return TRUE;
 }
 
 BOOL WINAPI GetOldest(HANDLE h, PDWORD oldest) {
   std::lock_guard hold(lock);
-  Log* l = LogOf(h);
-  if (!l || Failed(l->oldest_error)) return FALSE;
-  *oldest = l->records.empty() ? 0 : l->oldest;
+  Log& l = LogOf(h);
+  if (l.oldest_error) return Error(l.oldest_error);
+  *oldest = l.records.empty() ? 0 : l.oldest;
   return TRUE;
 }
 
@@ -79,28 +64,26 @@ BOOL WINAPI Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size,
   ++SimEventLogService::Get().reads;
   if (DWORD delay = SimEventLogService::Get().read_delay_ms) ::Sleep(delay);
   std::lock_guard hold(lock);
-  Log* l = LogOf(h);
-  if (!l || Failed(flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ) ? ERROR_INVALID_PARAMETER : 0)) return FALSE;
+  Log& l = LogOf(h);
   *read = *needed = 0;
-  if (Failed(std::exchange(l->read_error, 0))) return FALSE;
-  if (Failed(l->records.empty() || record >= l->oldest + l->records.size() ? ERROR_HANDLE_EOF
-             : record < l->oldest                                            ? ERROR_INVALID_PARAMETER
-                                                                             : 0))
-    return FALSE;
+  if (flags != (EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ)) return Error(ERROR_INVALID_PARAMETER);
+  if (DWORD error = std::exchange(l.read_error, 0)) return Error(error);
+  if (l.records.empty() || record >= l.oldest + l.records.size()) return Error(ERROR_HANDLE_EOF);
+  if (record < l.oldest) return Error(ERROR_INVALID_PARAMETER);
   // Whole records from the one asked for, as many as fit.
-  for (size_t i = record - l->oldest; i < l->records.size() && *read + l->records[i].size() <= size; ++i) {
-    std::memcpy(static_cast<BYTE*>(buffer) + *read, l->records[i].data(), l->records[i].size());
-    *read += static_cast<DWORD>(l->records[i].size());
+  for (size_t i = record - l.oldest; i < l.records.size() && *read + l.records[i].size() <= size; ++i) {
+    std::memcpy(static_cast<BYTE*>(buffer) + *read, l.records[i].data(), l.records[i].size());
+    *read += static_cast<DWORD>(l.records[i].size());
   }
-  if (*read == 0) *needed = static_cast<DWORD>(l->records[record - l->oldest].size());
-  return !Failed(*read == 0 ? ERROR_INSUFFICIENT_BUFFER : 0);
+  if (*read) return TRUE;
+  *needed = static_cast<DWORD>(l.records[record - l.oldest].size());
+  return Error(ERROR_INSUFFICIENT_BUFFER);
 }
 
 BOOL WINAPI NotifyChange(HANDLE h, HANDLE event) {
   std::lock_guard hold(lock);
-  Log* l = LogOf(h);
-  if (l) l->change_events.push_back(event);
-  return l != nullptr;
+  LogOf(h).change_events.push_back(event);
+  return TRUE;
 }
 
 }  // namespace
@@ -181,6 +164,22 @@ void SimEventLogService::Fail(const std::wstring& log, DWORD read_error, DWORD o
 void SimEventLogService::Reset() {
   std::lock_guard hold(lock);
   logs.clear();
+}
+
+TestLog::TestLog(std::wstring name) {
+  static int count = 0;
+  name_ = name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
+  ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
+  SimEventLogService::Get().Reset();
+  const std::wstring dir = L"%BRISEL_EVMSG_DIR%\\", a = dir + L"evmsg_a.dll";
+  const std::wstring values[][3] = {
+      {L"SrcA", L"EventMessageFile", a + L";" + dir + L"evmsg_b.dll"},
+      {L"SrcA", L"CategoryMessageFile", a},
+      {L"SrcA", L"ParameterMessageFile", dir + L"absent.dll;" + dir + L"evparam.dll"},
+      {L"MissingFirst", L"EventMessageFile", dir + L"absent.dll;" + dir + L"evmsg_b.dll"}};
+  for (const auto& [source, value, text] : values)
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (Key() + L"\\" + source).c_str(), value.c_str(), REG_EXPAND_SZ,
+                      text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 }  // namespace brisel::test

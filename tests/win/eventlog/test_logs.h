@@ -1,38 +1,61 @@
-// Event logs made for a test: a key under the event-log service key with
-// sources whose message modules are the DLLs built beside the tests.
+// An event-log service in the test process, behind the reader's function
+// table, and logs made for a test with sources whose message modules are the
+// DLLs built beside the tests. Records are laid out and reads answered as the
+// platform does: whole records only, 38 past the newest record, 87 before the
+// oldest, 122 with the needed size.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <vector>
 
 #include "eventlog/log_reader.h"
-#include "tests/win/eventlog/sim_event_log.h"
 
 namespace brisel::test {
 
+struct SimEntry {
+  DWORD time_written = 0;  // seconds since 1970 (UTC); 0: now
+  DWORD event_id = 0;
+  WORD type = EVENTLOG_INFORMATION_TYPE;
+  WORD category = 0;
+  std::wstring source = L"SimSource";
+  std::wstring computer{};  // empty: this machine's name
+  std::vector<std::wstring> strings{};
+  std::vector<BYTE> sid{};  // empty: no user
+};
+
+std::wstring MessageDir();  // of the message DLLs built beside the tests
+std::vector<BYTE> LayoutRecord(const SimEntry& entry);
+std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
+
+// The one service of the process, behind the reader's table from the first Get.
+class SimEventLogService {
+ public:
+  static SimEventLogService& Get();
+  DWORD Append(const std::wstring& log, const SimEntry& entry) { return AppendRaw(log, LayoutRecord(entry)); }
+  // Bytes as they are (a damaged record; its number goes in when they hold
+  // the field), to a log made if new; signals its change events.
+  DWORD AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
+  void DropOldest(const std::wstring& log, size_t count);  // as a log that wraps
+  void Clear(const std::wstring& log);                     // numbering starts at 1 again
+  // The next read fails with read_error, the oldest-record queries with oldest_error (0: none).
+  void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
+  void Reset();  // forgets every log and its change events; open handles read empty logs
+  std::atomic<long> reads{0};  // reads are counted, and each takes this long (a slow disk)
+  std::atomic<DWORD> read_delay_ms{0};
+
+ private:
+  SimEventLogService();
+};
+
+// A log named after this process and a count, so that programs running side
+// by side never share one; it starts a fresh service.
 class TestLog {
  public:
-  // Named after this process and a count, so that logs of programs running
-  // side by side are never shared. The simulated service forgets every log.
-  explicit TestLog(std::wstring name = L"BriselTest") {
-    static int count = 0;
-    name_ = name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
-    ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
-    SimEventLogService::Get().Reset();
-    const std::wstring dir = L"%BRISEL_EVMSG_DIR%\\", a = dir + L"evmsg_a.dll";
-    const std::wstring values[][3] = {
-        {L"SrcA", L"EventMessageFile", a + L";" + dir + L"evmsg_b.dll"},
-        {L"SrcA", L"CategoryMessageFile", a},
-        {L"SrcA", L"ParameterMessageFile", dir + L"absent.dll;" + dir + L"evparam.dll"},
-        {L"NoParam", L"EventMessageFile", a},
-        {L"MissingFirst", L"EventMessageFile", dir + L"absent.dll;" + dir + L"evmsg_b.dll"}};
-    for (const auto& [source, value, text] : values)
-      ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (Key() + L"\\" + source).c_str(), value.c_str(), REG_EXPAND_SZ,
-                        text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
+  explicit TestLog(std::wstring name = L"BriselTest");
   ~TestLog() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Key().c_str()); }
-
   const std::wstring& Name() const { return name_; }
   DWORD Append(const SimEntry& entry) { return SimEventLogService::Get().Append(name_, entry); }
 
