@@ -1,6 +1,6 @@
 // NtEvents at work on a simulated event log (under Wine the real log stays
 // empty): the calls a script makes, late-bound, and the entries it gets.
-// The simulated service lives in this program only.   wine ntevents_sample.exe
+//   wine ntevents_sample.exe
 #include <clocale>
 #include <cstdio>
 
@@ -36,7 +36,6 @@ int main() {
       std::printf("%s ", Narrow(item.Text(name)).c_str());
     std::printf("\n");
   }
-  std::printf("ResetEvent -> %ld\n", AsLong(watcher.Call(L"ResetEvent", {Arg::Out(&text)}).value));
   watcher = Dispatch();
   if (count != 2) return 1;
   std::printf("sample done: the error and the warning were published\n");

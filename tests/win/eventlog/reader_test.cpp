@@ -31,18 +31,15 @@ void (*const kDamage[])(std::vector<BYTE>&) = {
     [](std::vector<BYTE>& b) { b.resize(24), Put(b, 0, 24); },  // last in the buffer: not even its number is read
 };
 
-// Each scenario steps on one log and one reader:
-//   +5  entry 5 written now;  +5@-10  written 10 s before the start;  +1-400@-1  entries 1 to 400;
-//   big5  entry 5, larger than the read buffer;  bad3  a record with damage 3;  recent60  the first read
-//   reaches back 60 s more;  clear  the log emptied;  drop10  its 10 oldest entries gone (a wrap);
-//   fail87  the next read fails with 87;  oldest5  the oldest-record query fails with 5 (oldest0: answers);
-//   =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;  ~2  two passes publish entry 2.
+// Each scenario steps on a new log and reader:  +5  entry 5 written now;  +5@-10  written 10 s before the
+// start;  +1-400@-1  entries 1 to 400;  big5  entry 5, larger than the read buffer;  bad3  a record with damage 3;
+// clear  the log emptied;  drop10  its 10 oldest entries gone (a wrap);  fail87  the next read fails with 87;
+// =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;  ~2  two passes publish entry 2.
 TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
-  TestLog log;
   SimEventLogService& sim = SimEventLogService::Get();
   const DWORD start = static_cast<DWORD>(std::time(nullptr)) - 5;
   std::vector<std::pair<std::string, std::string>> scenarios = {
-      {"RECENT reaches back, a first read only", "recent86400 +1@-108000 +2@-86401 +3@-86400 +4 =3,4 +5@-90000 =5"},
+      {"a first read starts at the start", "+1@-1000 +2@-1 +3@0 +4 =3,4 +5@-1000 =5"},
       {"a first read walks old entries over many buffers", "+1-800@-1 +801 =801"},
       {"an entry larger than the buffer grows it", "big1 +2 =1 =2"},
       // Entry 1 is written in the second of the pass that reads past it: it is not new again.
@@ -52,7 +49,6 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
       {"wrapped: read from the oldest", "+1 =1 +2-20 drop10 =11,12,13,14,15,16,17,18,19,20"},
       {"122 without a size is taken as 87: the position is kept", "+1 =1 +2 fail122 = =2"},
       {"an unexpected error fails the pass", "+1 =1 +2 fail5 ! =2"},
-      {"a failed oldest query is left to the next pass", "+1 =1 +2 oldest5 = oldest0 =2"},
   };
   for (size_t d = 0; d < std::size(kDamage); ++d) {
     const std::string bad = " bad" + std::to_string(d);
@@ -61,14 +57,13 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   }
   for (const auto& [name, steps] : scenarios) {
     SCOPED_TRACE(name);
-    sim.Reset();
+    TestLog log;
     MessageTextCache texts;
-    int64_t recent = 0;
     LogReader reader(log.Name());
     ASSERT_EQ(reader.ErrorMessage(), L"");
     auto read = [&](bool ok) {  // one pass: the codes it publishes
       std::vector<EventRecord> out;
-      EXPECT_EQ(reader.Read({start, recent, &texts}, &out), ok);
+      EXPECT_EQ(reader.Read({start, 0, &texts}, &out), ok);
       texts.EndPass();
       std::string codes;
       for (const auto& r : out) codes.append(codes.empty() ? "" : ",").append(Narrow(r.EventCode));
@@ -88,11 +83,9 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
         std::vector<BYTE> bytes = LayoutRecord({.event_id = 2, .strings = {L"text"}, .sid = SidBytes(L"S-1-5-18")});
         kDamage[a](bytes);
         sim.AppendRaw(log.Name(), bytes);
-      } else if (std::sscanf(p, "recent%u", &a) == 1) recent = a;
-      else if (step == "clear") sim.Clear(log.Name());
+      } else if (step == "clear") sim.Clear(log.Name());
       else if (std::sscanf(p, "drop%u", &a) == 1) sim.DropOldest(log.Name(), a);
       else if (std::sscanf(p, "fail%u", &a) == 1) sim.Fail(log.Name(), a);
-      else if (std::sscanf(p, "oldest%u", &a) == 1) sim.Fail(log.Name(), 0, a);
       else if (step == "!") EXPECT_EQ(read(false), "");
       else if (step[0] == '=') EXPECT_EQ(read(true), step.substr(1));
       else if (step[0] == '~') EXPECT_EQ(read(true) + read(true), step.substr(1));  // in either order
@@ -101,29 +94,23 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   }
 }
 
-// Insertions beyond the strings and malformed references stay as they are;
-// long texts grow the output intact, also by a piece larger than twice the
-// text so far. A category without a text gets a stand-in, which is no text.
+// References beyond the strings or malformed stay as they are; a long text
+// goes in whole. A category without a text gets a stand-in, which is no text.
 TEST(MessageTexts, MalformedReferencesLongTextsAndCategoryStandIns) {
-  UniqueModule params(::LoadLibraryExW((MessageDir() + L"\\evparam.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-  ASSERT_TRUE(params);
   const std::wstring huge(100000, L'y'), prefix(2040, L'p');
-  // %4 to %8: security identifiers that are malformed, unknown or too long.
-  const std::vector<std::wstring_view> strings = {L"a", L"b", huge, L"%{S-1-9-5}", L"%{S-}", L"%{S-1-5-21-1-2-3-1000}",
+  const std::vector<std::wstring_view> strings = {L"a", huge, L"%{S-1-9-5}", L"%{S-}", L"%{S-1-5-21-1-2-3-1000}",
                                                   L"%{X-1-5-18}", L"%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"};
   const std::pair<std::wstring, std::wstring> rows[] = {
-      {L"a %1 b %10 c %2", L"a a b %10 c %2"},     // beyond the strings: the rest stays as it is
+      {L"a %1 b %10 c %1", L"a a b %10 c %1"},     // beyond the strings: the rest stays as it is
       {L"%4294967297 huge", L"%4294967297 huge"},  // saturates, never wraps to 1
-      {L"100% done, %0 and %x stay, 50%", L"100% done, %0 and %x stay, 50%"},
-      {L"then %%0 ends %1", L"then %%0 ends %1"},
-      // The run of '%' before a parameter number goes; a missing parameter stays.
-      {L"Error %%%7!", L"Error seven\r\n!"},
-      {L"Error %%%6 left", L"Error %%%6 left"},
-      {L"%4%5%6%7%8", L"%{S-1-9-5}%{S-}%{S-1-5-21-1-2-3-1000}%{X-1-5-18}%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"},
-      {prefix + L"%3%2", prefix + huge + L"b"},
+      // A '%' before no number stays, and so does a parameter reference (%%%n) without its message; %%0 ends.
+      {L"100% done, %0 and %x stay, 50%: %%%6 %1 %%0 ends %1", L"100% done, %0 and %x stay, 50%: %%%6 a %%0 ends %1"},
+      // Security identifiers that are malformed, unknown or too long.
+      {L"%3%4%5%6%7", L"%{S-1-9-5}%{S-}%{S-1-5-21-1-2-3-1000}%{X-1-5-18}%{S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17}"},
+      {prefix + L"%2%1", prefix + huge + L"a"},  // grows by more than twice the text so far
   };
   for (const auto& [templ, expected] : rows)
-    EXPECT_EQ(InsertStrings(templ, strings, params.Get()), expected) << Narrow(templ.substr(0, 40));
+    EXPECT_EQ(InsertStrings(templ, strings, nullptr), expected) << Narrow(templ.substr(0, 40));
   TestLog log;
   std::wstring text;
   EXPECT_FALSE(MessageTextCache().CategoryText(9, L"SrcA", log.Name(), &text)) << Narrow(text);

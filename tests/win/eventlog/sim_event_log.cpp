@@ -27,16 +27,9 @@ BOOL Error(DWORD error) {
   return FALSE;
 }
 
-std::wstring ThisComputer() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-  return ::GetComputerNameW(name, &n) ? std::wstring(name, n) : std::wstring();
-}
-
 struct Log {
-  DWORD oldest = 1;  // the number of the first record
+  DWORD oldest = 1, read_error = 0;  // oldest: the number of the first record
   std::deque<std::vector<BYTE>> records;
-  DWORD read_error = 0, oldest_error = 0;
   std::vector<HANDLE> change_events;
 };
 std::mutex lock;
@@ -54,9 +47,7 @@ BOOL WINAPI Close(HANDLE h) {
 
 BOOL WINAPI GetOldest(HANDLE h, PDWORD oldest) {
   std::lock_guard hold(lock);
-  Log& l = LogOf(h);
-  if (l.oldest_error) return Error(l.oldest_error);
-  *oldest = l.records.empty() ? 0 : l.oldest;
+  *oldest = LogOf(h).records.empty() ? 0 : LogOf(h).oldest;
   return TRUE;
 }
 
@@ -103,7 +94,7 @@ std::vector<BYTE> LayoutRecord(const SimEntry& entry) {
   EVENTLOGRECORD h = {};
   std::vector<BYTE> out(sizeof(EVENTLOGRECORD), 0);
   PutWide(&out, entry.source);
-  PutWide(&out, entry.computer.empty() ? ThisComputer() : entry.computer);
+  PutWide(&out, entry.computer);
   out.resize((out.size() + 3) & ~size_t(3));
   h.UserSidOffset = entry.sid.empty() ? 0 : static_cast<DWORD>(out.size());
   h.UserSidLength = static_cast<DWORD>(entry.sid.size());
@@ -134,14 +125,13 @@ SimEventLogService::SimEventLogService() {
   brisel::testing::UseEventLogApi(&api);
 }
 
-DWORD SimEventLogService::AppendRaw(const std::wstring& log, std::vector<BYTE> bytes) {
+void SimEventLogService::AppendRaw(const std::wstring& log, std::vector<BYTE> bytes) {
   std::lock_guard hold(lock);
   Log& l = logs[log];
   DWORD number = l.oldest + static_cast<DWORD>(l.records.size());
   if (bytes.size() >= 12) std::memcpy(&bytes[8], &number, sizeof number);  // RecordNumber
   l.records.push_back(std::move(bytes));
   for (HANDLE e : l.change_events) ::SetEvent(e);
-  return number;
 }
 
 void SimEventLogService::DropOldest(const std::wstring& log, size_t count) {
@@ -155,22 +145,17 @@ void SimEventLogService::Clear(const std::wstring& log) {
   logs[log].oldest = 1;
 }
 
-void SimEventLogService::Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error) {
+void SimEventLogService::Fail(const std::wstring& log, DWORD read_error) {
   std::lock_guard hold(lock);
   logs[log].read_error = read_error;
-  logs[log].oldest_error = oldest_error;
 }
 
-void SimEventLogService::Reset() {
-  std::lock_guard hold(lock);
-  logs.clear();
-}
-
+// Named after this process and a count: programs running side by side never share a log.
 TestLog::TestLog(std::wstring name) {
   static int count = 0;
   name_ = name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
   ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
-  SimEventLogService::Get().Reset();
+  SimEventLogService::Get();  // behind the table before a reader opens the log
   const std::wstring dir = L"%BRISEL_EVMSG_DIR%\\", a = dir + L"evmsg_a.dll";
   const std::wstring values[][3] = {
       {L"SrcA", L"EventMessageFile", a + L";" + dir + L"evmsg_b.dll"},

@@ -1,8 +1,6 @@
 // An event-log service in the test process, behind the reader's function
-// table, and logs made for a test with sources whose message modules are the
-// DLLs built beside the tests. Records are laid out and reads answered as the
-// platform does: whole records only, 38 past the newest record, 87 before the
-// oldest, 122 with the needed size.
+// table: records laid out and reads answered as the platform does (whole
+// records only, 38 past the newest, 87 before the oldest, 122 with the size).
 #pragma once
 
 #include <windows.h>
@@ -21,7 +19,7 @@ struct SimEntry {
   WORD type = EVENTLOG_INFORMATION_TYPE;
   WORD category = 0;
   std::wstring source = L"SimSource";
-  std::wstring computer{};  // empty: this machine's name
+  std::wstring computer{};  // empty: accounts are looked up on this machine
   std::vector<std::wstring> strings{};
   std::vector<BYTE> sid{};  // empty: no user
 };
@@ -34,15 +32,12 @@ std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 class SimEventLogService {
  public:
   static SimEventLogService& Get();
-  DWORD Append(const std::wstring& log, const SimEntry& entry) { return AppendRaw(log, LayoutRecord(entry)); }
-  // Bytes as they are (a damaged record; its number goes in when they hold
-  // the field), to a log made if new; signals its change events.
-  DWORD AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
+  void Append(const std::wstring& log, const SimEntry& entry) { AppendRaw(log, LayoutRecord(entry)); }
+  // Bytes as they are (a damaged record); signals the log's change events.
+  void AppendRaw(const std::wstring& log, std::vector<BYTE> bytes);
   void DropOldest(const std::wstring& log, size_t count);  // as a log that wraps
   void Clear(const std::wstring& log);                     // numbering starts at 1 again
-  // The next read fails with read_error, the oldest-record queries with oldest_error (0: none).
-  void Fail(const std::wstring& log, DWORD read_error, DWORD oldest_error = 0);
-  void Reset();  // forgets every log and its change events; open handles read empty logs
+  void Fail(const std::wstring& log, DWORD read_error);      // the next read fails with it
   std::atomic<long> reads{0};  // reads are counted, and each takes this long (a slow disk)
   std::atomic<DWORD> read_delay_ms{0};
 
@@ -50,14 +45,13 @@ class SimEventLogService {
   SimEventLogService();
 };
 
-// A log named after this process and a count, so that programs running side
-// by side never share one; it starts a fresh service.
+// A new log whose sources' message modules are the DLLs built beside the tests.
 class TestLog {
  public:
   explicit TestLog(std::wstring name = L"BriselTest");
   ~TestLog() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Key().c_str()); }
   const std::wstring& Name() const { return name_; }
-  DWORD Append(const SimEntry& entry) { return SimEventLogService::Get().Append(name_, entry); }
+  void Append(const SimEntry& entry) { SimEventLogService::Get().Append(name_, entry); }
 
  private:
   std::wstring Key() const { return std::wstring(kEventLogKey) + L"\\" + name_; }
