@@ -35,7 +35,6 @@ Function Batch(ms)
 End Function
 
 Set w = CreateObject("TalvaneAgent.NtFiles")
-text = "stale"
 Check w.SetFilter("FILE PATH", dir & "\no\x.txt", text) = -1 And text = "Path not found." & vbCrLf, "missing folder: " & text
 Check w.SetFilter("FILE PATH", dir & "\", text) = 0 And w.SetFilter("FILE NAME", "TRUE", text) = 0 And _
   w.SetFilter("ATTRIBUTES", "TRUE", text) = 0 And text = "", "folder, names and attributes: " & text
@@ -60,7 +59,6 @@ s = Batch(20000)
 Check s = "new.txt=attributes changed;" And (item.Attributes And 1) = 1, "read-only, got " & s
 
 Set w = Nothing
-fso.GetFile(dir & "\new.txt").Attributes = 0
 fso.DeleteFolder dir, True
 fso.DeleteFolder dir & "_stage", True
 If failures > 0 Then WScript.Echo failures & " FAILURES" : WScript.Quit 1
