@@ -25,15 +25,14 @@ using namespace brisel::test;
 
 namespace {
 
-const wchar_t kLog[] = L"BriselBench";
-
 bool SetValue(HKEY key, const wchar_t* name, const std::wstring& value) {
   return ::RegSetValueExW(key, name, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-bool RegisterSources() {
-  const std::wstring base = std::wstring(kEventLogKey) + L"\\" + kLog;
+// SrcA and SrcB of the log, with the same message modules.
+bool RegisterSources(const std::wstring& log) {
+  const std::wstring base = std::wstring(kEventLogKey) + L"\\" + log;
   for (const wchar_t* source : {L"SrcA", L"SrcB"}) {
     UniqueRegKey key;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\" + source).c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
@@ -46,19 +45,13 @@ bool RegisterSources() {
   return true;
 }
 
-void UnregisterSources() {
-  const std::wstring base = std::wstring(kEventLogKey) + L"\\" + kLog;
-  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, base.c_str());
-  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, base.c_str());
-}
-
 // 20 rules: 14 include and 6 exclude, over several fields each.
 std::wstring RuleDocument() {
   static const wchar_t* const kTypes[] = {L"ERROR", L"WARNING", L"INFORMATION"};
   static const wchar_t* const kWords[] = {L"Spooler", L"denied", L"second", L"state", L"volume", L"network"};
   std::wstring xml = L"<?xml version=\"1.0\"?>\n<rules>\n<INCLUDE>\n";
   for (int i = 0; i < 14; ++i) {
-    xml += L" <EVENTS><LOG>^BriselBench$</LOG><SOURCE>Src</SOURCE>";
+    xml += L" <EVENTS><LOG>^BriselBench_</LOG><SOURCE>Src</SOURCE>";
     xml += L"<TYPE>^" + std::wstring(kTypes[i % 3]) + L"$</TYPE>";
     if (i % 2 == 0) xml += L"<DESCRIPTION>" + std::wstring(kWords[i % 6]) + L".*</DESCRIPTION>";
     if (i % 3 == 0) xml += L"<EVENTID>^" + std::to_wstring(1000 + i) + L"$|^20[0-9][0-9]$</EVENTID>";
@@ -72,9 +65,8 @@ std::wstring RuleDocument() {
   return xml + L"</EXCLUDE>\n</rules>\n";
 }
 
-void FillLog(int entries, bool simple) {
-  SimEventLogService& sim = SimEventLogService::Get();
-  sim.Clear(kLog);
+void FillLog(TestLog& log, int entries, bool simple) {
+  log.Clear();
   std::vector<BYTE> system = SidBytes(L"S-1-5-18");
   for (int i = 0; i < entries; ++i) {
     SimEntry e;
@@ -89,7 +81,7 @@ void FillLog(int entries, bool simple) {
       default: e.event_id = 1004; e.strings = {L"%{S-1-5-18}", L"a workstation"}; break;
     }
     if (!simple && i % 10 == 0) e.sid = system;
-    sim.Append(kLog, e);
+    log.Append(e);
   }
 }
 
@@ -108,7 +100,7 @@ std::wstring Texts(const EventRecord& r) {
   return t;
 }
 
-Run Collect(bool module_cache, const std::wstring& rules_path) {
+Run Collect(const std::wstring& log, bool module_cache, const std::wstring& rules_path) {
   auto items = std::make_shared<ItemCollection>();
   EventLogSource source(items);
   source.Texts().SetCaching(module_cache);
@@ -117,7 +109,7 @@ Run Collect(bool module_cache, const std::wstring& rules_path) {
   source.Exec();
   Run run;
   std::chrono::steady_clock::duration spent{};
-  const LogReader* reader = source.Reader(kLog);
+  const LogReader* reader = source.Reader(log);
   do {
     auto start = std::chrono::steady_clock::now();
     source.GetData();
@@ -160,7 +152,8 @@ int main(int argc, char** argv) {
   int entries = argc > 1 ? std::atoi(argv[1]) : 50000;
   ComScope com;
   ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
-  if (!RegisterSources()) {
+  TestLog log(L"BriselBench");  // the simulated service behind the reader
+  if (!RegisterSources(log.Name())) {
     std::printf("cannot register the bench sources\n");
     return 1;
   }
@@ -175,14 +168,14 @@ int main(int argc, char** argv) {
   }
   SetRecentSeconds(24 * 3600);  // the entries are written before the source starts
   bool simple = argc > 2 && std::string(argv[2]) == "simple";
-  FillLog(entries, simple);
+  FillLog(log, entries, simple);
   std::printf("%d entries, 20 rules, message DLLs from %ls\n", entries, MessageDir().c_str());
   Run best[2];
   bool same = true;
   std::vector<std::wstring> first;  // the texts of the first run
   for (int round = 0; round < 2; ++round) {
     for (int cache = 1; cache >= 0; --cache) {
-      Run r = Collect(cache == 1, rules_path);
+      Run r = Collect(log.Name(), cache == 1, rules_path);
       if (first.empty()) {
         first = std::move(r.texts);
         if (first.size() != static_cast<size_t>(entries)) {
@@ -206,6 +199,5 @@ int main(int argc, char** argv) {
   std::printf("texts with and without the cache: %s\n", same ? "the same for every entry" : "DIFFERENT");
   std::printf("one message module load and unload: %.0f us\n", ModuleLoadMicroseconds());
   ::DeleteFileW(rules_path.c_str());
-  UnregisterSources();
   return same ? 0 : 1;
 }

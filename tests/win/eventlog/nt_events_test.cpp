@@ -2,6 +2,8 @@
 // simulated event-log service behind the objects made in this process.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "eventlog/nt_events.h"
 #include "tests/harness/dispatch.h"
 #include "tests/win/eventlog/test_logs.h"
@@ -48,11 +50,7 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
   ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && ::SystemTimeToFileTime(&utc, &ft));
   const DWORD t2004 = DWORD(((uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) - 116444736000000000ULL) / 10000000);
   SetRecentSeconds(0x7FFFFFFF);  // reaches back to it
-  const struct {
-    SimEntry entry;
-    const wchar_t* property;
-    std::wstring expected;
-  } rows[] = {
+  const std::tuple<SimEntry, const wchar_t*, std::wstring> rows[] = {
       {{.event_id = 0xC00003E8, .source = L"SrcA", .strings = {L"Spooler", L"running"}}, L"Message",
        L"Service Spooler entered the running state."},
       // The low 16 bits alone name another message: the strings joined stand in.
@@ -73,13 +71,14 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
       {{}, L"UserName", L"N/A"}, {{.sid = SidBytes(L"S-1-5-21-1-2-3-1000")}, L"UserName", L"N/A"},
       {{.time_written = t2004}, L"CreationTimeString", L"2004:3:7:9:5:0:0"},
   };
-  for (const auto& row : rows) log_.Append(row.entry);
+  for (const auto& row : rows) log_.Append(std::get<0>(row));
   Next();
   ASSERT_EQ(watcher_.Long(L"Count"), long(std::size(rows)));
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    CallResult r = watcher_.Object(L"Item", {long(i + 1)}).Get(rows[i].property);
+  long i = 0;
+  for (const auto& [entry, property, expected] : rows) {
+    CallResult r = watcher_.Object(L"Item", {++i}).Get(property);
     EXPECT_EQ(r.value.Type(), VT_BSTR);
-    EXPECT_EQ(AsText(r.value), rows[i].expected) << "row " << i << ": " << Narrow(rows[i].property);
+    EXPECT_EQ(AsText(r.value), expected) << "item " << i << ": " << Narrow(property);
   }
   CallResult when = watcher_.Object(L"Item", {long(std::size(rows))}).Get(L"CreationTime");
   EXPECT_EQ(when.value.Type(), VT_DATE);
@@ -90,7 +89,7 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
 // watcher. A reader whose read fails is replaced by one that reads at once and
 // whose changes the worker then waits for.
 TEST_F(Watcher, BatchesComeFromBacklogsAndChangesAndItemsOutliveThem) {
-  SimEventLogService::Get().Fail(log_.Name(), ERROR_ACCESS_DENIED);
+  log_.Fail(ERROR_ACCESS_DENIED);
   std::string expected, all;
   for (DWORD i = 1; i <= 300; ++i) {
     log_.Append({.event_id = i, .strings = {L"filler text for size"}});
@@ -111,15 +110,14 @@ TEST_F(Watcher, BatchesComeFromBacklogsAndChangesAndItemsOutliveThem) {
 // The release stops a first pass over a long backlog between two reads.
 TEST_F(Watcher, ReleasingDuringALongPassEndsItWithinARead) {
   for (int i = 0; i < 12000; ++i) log_.Append({.time_written = 1000, .event_id = 1});  // old: the first read walks them
-  SimEventLogService& sim = SimEventLogService::Get();
-  sim.read_delay_ms = 30;
-  long reads = sim.reads;
+  g_sim_read_delay_ms = 30;
+  long reads = g_sim_reads;
   watcher_.Long(L"Event");
-  for (int i = 0; i < 2000 && sim.reads < reads + 10; ++i) ::Sleep(10);
-  reads = sim.reads;
+  for (int i = 0; i < 2000 && g_sim_reads < reads + 10; ++i) ::Sleep(10);
+  reads = g_sim_reads;
   watcher_ = Dispatch();
-  sim.read_delay_ms = 0;
-  EXPECT_LE(sim.reads - reads, 2) << "of about 120 reads";
+  g_sim_read_delay_ms = 0;
+  EXPECT_LE(g_sim_reads - reads, 2) << "of about 120 reads";
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ void (*const kDamage[])(std::vector<BYTE>&) = {
 // clear  the log emptied;  drop10  its 10 oldest entries gone (a wrap);  fail87  the next read fails with 87;
 // =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;  ~2  two passes publish entry 2.
 TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
-  SimEventLogService& sim = SimEventLogService::Get();
   const DWORD start = static_cast<DWORD>(std::time(nullptr)) - 5;
   std::vector<std::pair<std::string, std::string>> scenarios = {
       {"a first read starts at the start", "+1@-1000 +2@-1 +3@0 +4 =3,4 +5@-1000 =5"},
@@ -82,10 +81,10 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
       else if (std::sscanf(p, "bad%u", &a) == 1) {
         std::vector<BYTE> bytes = LayoutRecord({.event_id = 2, .strings = {L"text"}, .sid = SidBytes(L"S-1-5-18")});
         kDamage[a](bytes);
-        sim.AppendRaw(log.Name(), bytes);
-      } else if (step == "clear") sim.Clear(log.Name());
-      else if (std::sscanf(p, "drop%u", &a) == 1) sim.DropOldest(log.Name(), a);
-      else if (std::sscanf(p, "fail%u", &a) == 1) sim.Fail(log.Name(), a);
+        log.AppendRaw(bytes);
+      } else if (step == "clear") log.Clear();
+      else if (std::sscanf(p, "drop%u", &a) == 1) log.DropOldest(a);
+      else if (std::sscanf(p, "fail%u", &a) == 1) log.Fail(a);
       else if (step == "!") EXPECT_EQ(read(false), "");
       else if (step[0] == '=') EXPECT_EQ(read(true), step.substr(1));
       else if (step[0] == '~') EXPECT_EQ(read(true) + read(true), step.substr(1));  // in either order

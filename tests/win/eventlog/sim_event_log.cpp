@@ -52,8 +52,8 @@ BOOL WINAPI GetOldest(HANDLE h, PDWORD oldest) {
 }
 
 BOOL WINAPI Read(HANDLE h, DWORD flags, DWORD record, LPVOID buffer, DWORD size, DWORD* read, DWORD* needed) {
-  ++SimEventLogService::Get().reads;
-  if (DWORD delay = SimEventLogService::Get().read_delay_ms) ::Sleep(delay);
+  ++g_sim_reads;
+  if (DWORD delay = g_sim_read_delay_ms) ::Sleep(delay);
   std::lock_guard hold(lock);
   Log& l = LogOf(h);
   *read = *needed = 0;
@@ -78,6 +78,9 @@ BOOL WINAPI NotifyChange(HANDLE h, HANDLE event) {
 }
 
 }  // namespace
+
+std::atomic<long> g_sim_reads{0};
+std::atomic<DWORD> g_sim_read_delay_ms{0};
 
 std::wstring MessageDir() { return EVMSG_DIR; }
 
@@ -115,47 +118,13 @@ std::vector<BYTE> LayoutRecord(const SimEntry& entry) {
   return out;
 }
 
-SimEventLogService& SimEventLogService::Get() {
-  static SimEventLogService* service = new SimEventLogService();  // kept for the process
-  return *service;
-}
-
-SimEventLogService::SimEventLogService() {
-  static const EventLogApi api{&Open, &Close, &GetOldest, &Read, &NotifyChange};
-  brisel::testing::UseEventLogApi(&api);
-}
-
-void SimEventLogService::AppendRaw(const std::wstring& log, std::vector<BYTE> bytes) {
-  std::lock_guard hold(lock);
-  Log& l = logs[log];
-  DWORD number = l.oldest + static_cast<DWORD>(l.records.size());
-  if (bytes.size() >= 12) std::memcpy(&bytes[8], &number, sizeof number);  // RecordNumber
-  l.records.push_back(std::move(bytes));
-  for (HANDLE e : l.change_events) ::SetEvent(e);
-}
-
-void SimEventLogService::DropOldest(const std::wstring& log, size_t count) {
-  std::lock_guard hold(lock);
-  for (Log& l = logs[log]; count-- && !l.records.empty(); ++l.oldest) l.records.pop_front();
-}
-
-void SimEventLogService::Clear(const std::wstring& log) {
-  std::lock_guard hold(lock);
-  logs[log].records.clear();
-  logs[log].oldest = 1;
-}
-
-void SimEventLogService::Fail(const std::wstring& log, DWORD read_error) {
-  std::lock_guard hold(lock);
-  logs[log].read_error = read_error;
-}
-
 // Named after this process and a count: programs running side by side never share a log.
 TestLog::TestLog(std::wstring name) {
+  static const EventLogApi api{&Open, &Close, &GetOldest, &Read, &NotifyChange};
+  brisel::testing::UseEventLogApi(&api);
   static int count = 0;
   name_ = name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
   ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
-  SimEventLogService::Get();  // behind the table before a reader opens the log
   const std::wstring dir = L"%BRISEL_EVMSG_DIR%\\", a = dir + L"evmsg_a.dll";
   const std::wstring values[][3] = {
       {L"SrcA", L"EventMessageFile", a + L";" + dir + L"evmsg_b.dll"},
@@ -165,6 +134,31 @@ TestLog::TestLog(std::wstring name) {
   for (const auto& [source, value, text] : values)
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (Key() + L"\\" + source).c_str(), value.c_str(), REG_EXPAND_SZ,
                       text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void TestLog::AppendRaw(std::vector<BYTE> bytes) {
+  std::lock_guard hold(lock);
+  Log& l = logs[name_];
+  DWORD number = l.oldest + static_cast<DWORD>(l.records.size());
+  if (bytes.size() >= 12) std::memcpy(&bytes[8], &number, sizeof number);  // RecordNumber
+  l.records.push_back(std::move(bytes));
+  for (HANDLE e : l.change_events) ::SetEvent(e);
+}
+
+void TestLog::DropOldest(size_t count) {
+  std::lock_guard hold(lock);
+  for (Log& l = logs[name_]; count-- && !l.records.empty(); ++l.oldest) l.records.pop_front();
+}
+
+void TestLog::Clear() {
+  std::lock_guard hold(lock);
+  logs[name_].records.clear();
+  logs[name_].oldest = 1;
+}
+
+void TestLog::Fail(DWORD read_error) {
+  std::lock_guard hold(lock);
+  logs[name_].read_error = read_error;
 }
 
 }  // namespace brisel::test
