@@ -40,16 +40,13 @@ ReceiverConfig AnyCommunity(const wchar_t* address = L"") {
 
 TEST(Receiver, SettingsAreReadAsWritten) {
   constexpr DWORD kText = ~0u;
-  // Port, Address (null: not written), Communities (a multi-string's items;
-  // none: not written); then what is read: enabled|address|any|communities.
+  // Port, Address and Communities (null: not written), then what is read:
+  // enabled|address|any|communities. Port 0 and no communities: the script.
   const std::tuple<DWORD, const wchar_t*, std::wstring_view, std::string> rows[] = {
-      {0, nullptr, L"public\0"sv, "0|||public,"},  // port 0 is off
-      {kText, nullptr, L"*\0"sv, "0||*|"},         // so is a port as text
-      {70000, nullptr, {}, "0|||"},                // and one beyond 65535
-      {162, L"::1", {}, "1|::1||"},                // no communities: none accepted
-      {162, L"127.0.0.1", L"public\0\0Private\0"sv, "1|127.0.0.1||Private,public,"},
-      {16200, nullptr, L"public\0*\0"sv, "1||*|public,"},
-      {162, nullptr, L"caf\u00e9\0"sv, "1|||caf\xE9,"},  // the low byte of each character
+      {kText, nullptr, L"public\0"sv, "0|||public,"},  // a port as text is off
+      {70000, nullptr, {}, "0|||"},                     // so is one beyond 65535
+      // An empty item ends nothing; "*" accepts any; each character's low byte.
+      {162, L"::1", L"public\0\0*\0caf\u00e9\0Private\0"sv, "1|::1|*|Private,caf\xE9,public,"},
   };
   auto set = [](const wchar_t* name, DWORD type, const void* data, size_t bytes) {
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ReceiverConfig::kKey, name, type, data, static_cast<DWORD>(bytes));
@@ -160,7 +157,6 @@ TEST(Receiver, SendersAndABurstWhileTheDispatcherWaits) {
   EXPECT_TRUE(local6.Exec()) << local6.ErrorCode();
   EXPECT_NE(local6.LocalPort(), 0);
   EXPECT_FALSE(nowhere.Exec());
-  EXPECT_EQ(nowhere.ErrorCode(), WSAEINVAL);
 }
 
 TEST(Receiver, TheWaitTakesAsManyAcknowledgementsAsTheDispatcherHolds) {
@@ -182,7 +178,6 @@ TEST(Receiver, ThePlatformTrapServiceIsLoadedAndItsListenErrorKept) {
   EXPECT_FALSE(platform.Exec());
   EXPECT_EQ(platform.ErrorCode(), ERROR_CALL_NOT_IMPLEMENTED);
   EXPECT_EQ(platform.ErrorMessage(), L"120\n");
-  EXPECT_FALSE(platform.Wait(0)) << "nothing to wait on";
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "tests/win/snmp/sim_trap_service.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -16,7 +15,6 @@ namespace {
 struct State {
   std::mutex lock;
   std::deque<SimTrap> queue;
-  std::atomic<int> listen_calls{0};
   std::vector<void*> service_blocks;
   HANDLE available = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
@@ -68,7 +66,6 @@ BOOL WINAPI OidToStr(AsnObjectIdentifier* oid, LPSTR* text) {
 }
 
 BOOL WINAPI TrapListen(HANDLE* trap_available) {
-  ++S().listen_calls;
   HANDLE process = ::GetCurrentProcess();  // the caller closes what it is given
   return ::DuplicateHandle(process, S().available, process, trap_available, 0, FALSE, DUPLICATE_SAME_ACCESS);
 }
@@ -135,8 +132,6 @@ size_t SimTrapService::Queued() {
   std::lock_guard lock(S().lock);
   return S().queue.size();
 }
-
-int SimTrapService::ListenCalls() { return S().listen_calls; }
 
 std::vector<void*> SimTrapService::TakeServiceBlocks() {
   std::lock_guard lock(S().lock);

@@ -38,7 +38,6 @@ class SimTrapService {
   static SimTrapService& Get();
   void Queue(SimTrap trap);
   size_t Queued();
-  int ListenCalls();
   std::vector<void*> TakeServiceBlocks();  // the octets of traps whose octets it owns
 };
 
