@@ -4,6 +4,7 @@
 #include <net-snmp/net-snmp-includes.h>
 
 #include <mutex>
+#include <vector>
 
 namespace brisel::snmp::peer {
 namespace {
@@ -37,11 +38,10 @@ bool ToValue(const netsnmp_variable_list* v, Value* value) {
 
 }  // namespace
 
-testing::Peer Decode(const testing::Bytes& datagram, Message* out, std::string* why) {
+Verdict Decode(const std::uint8_t* data, std::size_t size, Message* out) {
   static std::once_flag once;
   std::call_once(once, [] {
-    // Only the parser is used: no configuration files, and its parse errors go to a
-    // callback log handler without a callback instead of the test output.
+    // Only the parser: no configuration files, and parse errors to a log handler without a callback.
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
     snmp_disable_log();
     snmp_enable_calllog();
@@ -50,10 +50,10 @@ testing::Peer Decode(const testing::Bytes& datagram, Message* out, std::string* 
   snmp_sess_init(&session);
   session.version = SNMP_DEFAULT_VERSION;  // take the message's own
   netsnmp_pdu* pdu = snmp_pdu_create(0);
-  testing::Bytes copy = datagram;  // snmp_parse writes nothing into it, but takes it unconst
+  std::vector<u_char> copy(data, data + size);  // snmp_parse writes nothing into it, but takes it unconst
   if (snmp_parse(nullptr, &session, pdu, copy.empty() ? nullptr : copy.data(), copy.size()) != SNMPERR_SUCCESS) {
     snmp_free_pdu(pdu);
-    return testing::Peer::kRefuses;
+    return Verdict::kRefuses;
   }
   Message m;
   m.version = static_cast<int>(pdu->version);
@@ -71,18 +71,16 @@ testing::Peer Decode(const testing::Bytes& datagram, Message* out, std::string* 
     m.error_status = static_cast<std::int32_t>(pdu->errstat);
     m.error_index = static_cast<std::int32_t>(pdu->errindex);
   } else {
-    *why = "net-snmp accepts PDU " + std::to_string(pdu->command);
     ok = false;
   }
   for (netsnmp_variable_list* v = pdu->variables; ok && v; v = v->next_variable) {
     m.bindings.push_back({ToOid(v->name, v->name_length), {}});
     ok = ToValue(v, &m.bindings.back().value);
-    if (!ok) *why = "net-snmp accepts a value of type " + std::to_string(v->type);
   }
   snmp_free_pdu(pdu);
-  if (!ok) return testing::Peer::kCannotCompare;
+  if (!ok) return Verdict::kCannotCompare;
   *out = std::move(m);
-  return testing::Peer::kAccepts;
+  return Verdict::kAccepts;
 }
 
 }  // namespace brisel::snmp::peer

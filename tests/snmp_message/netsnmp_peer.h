@@ -1,15 +1,13 @@
 // net-snmp's own message parser as a peer of the decoder (host build only).
 #pragma once
 
-#include <string>
-
-#include "tests/snmp_message/test_messages.h"
+#include "snmp/message/snmp_message.h"
 
 namespace brisel::snmp::peer {
 
-// Parses one datagram with snmp_parse and converts what it read into a Message; *why says
-// what it could not compare (a PDU other than a notification, a value type such as the
-// float net-snmp unpacks from Opaque).
-testing::Peer Decode(const testing::Bytes& datagram, Message* out, std::string* why);
+enum class Verdict { kRefuses, kAccepts, kCannotCompare /* a PDU or value type a Message has no room for */ };
+
+// Parses one datagram with snmp_parse and converts what it read into *out.
+Verdict Decode(const std::uint8_t* data, std::size_t size, Message* out);
 
 }  // namespace brisel::snmp::peer
