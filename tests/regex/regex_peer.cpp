@@ -6,27 +6,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace {
 
 std::string Hex(char16_t c) {
     char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "\\x{%x}", unsigned(c));
-    return buffer;
+    return std::string(buffer, std::snprintf(buffer, sizeof buffer, "\\x{%x}", unsigned(c)));
 }
 
 void AppendLiteral(std::u16string& out, char16_t c) {
-    if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
-        out += c;
-    } else {
-        for (char h : Hex(c)) out += char16_t(h);
-    }
+    for (char h : Hex(c)) out += char16_t(h);
 }
 
-}  // namespace
-
+// In PCRE2's syntax (with DOTALL and DOLLAR_ENDONLY): literals as \x{..}, lists as this dialect means them.
 std::u16string ToPcre2(std::u16string_view p) {
     std::u16string out;
     for (std::size_t i = 0; i < p.size(); ++i) {
@@ -37,21 +30,16 @@ std::u16string ToPcre2(std::u16string_view p) {
         case u'^': out += u"(?:^)"; break;  // PCRE2 refuses a repetition sign right after an assertion
         case u'$': out += u"(?:$)"; break;
         case u'[': {
-            // A leading ] or - is a member, X-Y runs from the character written before the -
-            // to the one after it, and a - before the ] is a member.
+            // A leading ] or - is a member; X-Y runs from the character before the - and Y may start the next range.
             out += u'[';
             if (p[++i] == u'^') out += p[i++];
-            char16_t previous = p[i];
             AppendLiteral(out, p[i++]);
-            while (p[i] != u']') {
+            for (; p[i] != u']'; ++i) {
                 if (p[i] == u'-' && p[i + 1] != u']') {
                     out += u'-';
-                    AppendLiteral(out, p[i + 1]);
-                    AppendLiteral(out, previous = p[i + 1]);  // the end of a range may start the next
-                    i += 2;
-                } else {
-                    AppendLiteral(out, previous = p[i++]);
+                    AppendLiteral(out, p[++i]);
                 }
+                AppendLiteral(out, p[i]);
             }
             out += u']';
             break;
@@ -68,34 +56,23 @@ std::string Show(std::u16string_view text) {
     return out;
 }
 
-namespace {
+struct Outcome { const char* engine; int32_t start, length; };
 
-struct Outcome {
-    const char* engine;
-    int32_t start, length;
-};
-
-// PCRE2 (16-bit, interpreter); nothing when it hits its match limit, and a start no engine
-// gives when it refuses the pattern.
-std::optional<Outcome> Pcre2Search(std::u16string_view pattern, std::u16string_view subject) {
+// PCRE2's outcome unless it hits its match limit; refusing the pattern is a start no engine gives.
+void Pcre2Search(std::u16string_view pattern, std::u16string_view subject, std::vector<Outcome>& outcomes) {
     int error = 0;
     PCRE2_SIZE offset = 0;
-    const std::u16string translated = ToPcre2(pattern);
+    const std::u16string translated = u"(*LIMIT_MATCH=2000000)" + ToPcre2(pattern);
     pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
                                      PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
-    if (!code) return Outcome{"pcre2 refusing the pattern", -2, 0};
-    pcre2_match_context* context = pcre2_match_context_create(nullptr);
-    pcre2_set_match_limit(context, 2000000);
-    pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
-    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, 0, data, context);
+    if (!code) return outcomes.push_back({"pcre2 refusing the pattern", -2, 0});
+    pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, 0, data, nullptr);
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
-    std::optional<Outcome> result;
-    if (rc >= 0) result = Outcome{"pcre2", int32_t(ovector[0]), int32_t(ovector[1] - ovector[0])};
-    if (rc == PCRE2_ERROR_NOMATCH) result = Outcome{"pcre2", -1, 0};
+    if (rc >= 0) outcomes.push_back({"pcre2", int32_t(ovector[0]), int32_t(ovector[1] - ovector[0])});
+    if (rc == PCRE2_ERROR_NOMATCH) outcomes.push_back({"pcre2", -1, 0});
     pcre2_match_data_free(data);
-    pcre2_match_context_free(context);
     pcre2_code_free(code);
-    return result;
 }
 
 }  // namespace
@@ -103,8 +80,7 @@ std::optional<Outcome> Pcre2Search(std::u16string_view pattern, std::u16string_v
 std::string CrossCheck(std::u16string_view pattern, std::u16string_view given) {
     CRegex re;
     if (!re.Compile(pattern)) return {};
-    // Searched in a buffer of exactly its length: a read past the end is then a heap
-    // overflow that the sanitizers stop, not a read of a terminator.
+    // In a buffer of exactly its length: a read past the end is a heap overflow that the sanitizers stop.
     std::unique_ptr<char16_t[]> exact(new char16_t[given.size()]);
     std::copy(given.begin(), given.end(), exact.get());
     const std::u16string_view subject(exact.get(), given.size());
@@ -126,13 +102,10 @@ std::string CrossCheck(std::u16string_view pattern, std::u16string_view given) {
         if (start >= 0 && re.MatchText() != subject.substr(start, re.MatchLength())) report += "match text; ";
         outcomes.push_back({name, start, re.MatchLength()});
     }
-    if (const auto peer = Pcre2Search(pattern, subject)) outcomes.push_back(*peer);
+    Pcre2Search(pattern, subject, outcomes);
+    auto text = [](const Outcome& o) { return std::string(o.engine) + " " + std::to_string(o.start) + "+" + std::to_string(o.length); };
     for (const Outcome& o : outcomes) {
-        if (o.start != outcomes[0].start || o.length != outcomes[0].length) {
-            report += std::string(outcomes[0].engine) + ": " + std::to_string(outcomes[0].start) + "+" +
-                      std::to_string(outcomes[0].length) + ", " + o.engine + ": " + std::to_string(o.start) + "+" +
-                      std::to_string(o.length) + "; ";
-        }
+        if (o.start != outcomes[0].start || o.length != outcomes[0].length) report += text(outcomes[0]) + " but " + text(o) + "; ";
     }
     return report.empty() ? report : "pattern " + Show(pattern) + " subject " + Show(subject) + ": " + report;
 }
