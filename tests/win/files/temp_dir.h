@@ -1,4 +1,3 @@
-// A scratch directory of real files, removed with everything in it.
 #pragma once
 
 #include <windows.h>
