@@ -64,16 +64,16 @@ FileMap Map(std::initializer_list<Spec> specs) {
 TEST(FileComparison, DescriptionsOfEachDifference) {
   const FileMap before = Map({{L"all"}, {L"a"}, {L"same"}, {L"high"}, {L"times"}});
   const FileMap after = Map({{L"all", FILE_ATTRIBUTE_HIDDEN, 11, 0, 2000}, {L"a", FILE_ATTRIBUTE_HIDDEN}, {L"same"},
-                             {L"high", FILE_ATTRIBUTE_ARCHIVE, 10, 1}, {L"times", FILE_ATTRIBUTE_ARCHIVE, 10, 0, 1000, 99},
-                             {L"b"}, {L"B"}, {L"_x"}, {L"\u00e9"}});
+                             {L"high", FILE_ATTRIBUTE_ARCHIVE, 10, 1},
+                             {L"times", FILE_ATTRIBUTE_ARCHIVE, 10, 0, 1000, 99}, {L"b"}, {L"B"}, {L"_x"}, {L"\u00e9"}});
   FileFilter filter;
   std::wstring text, changes;
   filter.SetFilter(L"CREATE", L"FALSE", &text);
   for (const wchar_t* key : {L"ATTRIBUTES", L"SIZE", L"LAST WRITE TIME"}) filter.SetFilter(key, L"TRUE", &text);
   EXPECT_TRUE(filter.Filter(after, before));
   for (const auto& [name, record] : filter.Pending()) changes += name + L"=" + record.description + L";";
-  EXPECT_EQ(changes, L"B=created;_x=created;a=attributes changed;all=attributes changed,size changed,last write time changed;"
-                     L"b=created;high=size changed;\u00e9=created;");
+  EXPECT_EQ(changes, L"B=created;_x=created;a=attributes changed;all=attributes changed,size changed,"
+                     L"last write time changed;b=created;high=size changed;\u00e9=created;");
 }
 
 std::wstring Batch(const ItemCollection& items) {
