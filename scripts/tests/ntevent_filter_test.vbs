@@ -16,7 +16,7 @@ End Sub
 Set f = CreateObject("TalvaneAgent.NtEventFilter")
 T "", "^System$/^ERROR$/^Disk$/^7$/full/^Storage$/^bob$/^host1$", "System/ERROR/Disk/7/disk full/Storage/bob/host1", "", False
 Check TypeName(lastError) = "String" And lastError = "", "lError is an empty text, got " & TypeName(lastError)
-For Each r In Array("System", "ERROR", "Disk", "7", "full", "Storage", "bob", "host1")
+For Each r In Array("System", "ERROR", "Disk", "7", "full", "Storage", "bob", "host1")   ' filters stay set
   T "", "", Replace("System/ERROR/Disk/7/disk full/Storage/bob/host1", r, "zz"), "", True
 Next
 T "", "//disk", "System/ERROR/DISK/7/full", "y", True   ' only y or Y switch case on

@@ -14,7 +14,6 @@
 namespace brisel {
 namespace {
 
-
 // The module runs with the ANSI code page's locale; so do these tests.
 [[maybe_unused]] const bool kAnsiLocale = std::setlocale(LC_ALL, ".ACP") != nullptr;
 
@@ -203,7 +202,7 @@ TEST(NtEventFilter, CallsFromSeveralThreads) {
     }
   };
   std::thread a(calls, 0), b(calls, 1), c(calls, 2), d(calls, 3);
-  a.join(), b.join(), c.join(), d.join();
+  for (std::thread* t : {&a, &b, &c, &d}) t->join();
   EXPECT_EQ(wrong.load(), 0);
 }
 
