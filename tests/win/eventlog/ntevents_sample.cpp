@@ -1,5 +1,4 @@
-// NtEvents on a simulated event log (under Wine the real log stays empty): the
-// calls a script makes, late-bound, and the entries it gets.
+// NtEvents on a simulated event log (Wine's stays empty): the calls a script makes, and the entries it gets.
 #include <cstdio>
 
 #include "eventlog/nt_events.h"

@@ -91,8 +91,7 @@ std::vector<BYTE> SidBytes(const wchar_t* text) {
   return std::vector<BYTE>(static_cast<const BYTE*>(sid), static_cast<const BYTE*>(sid) + ::GetLengthSid(sid));
 }
 
-// Fixed part, source and computer names, SID (DWORD aligned), strings, no
-// data, padding, and the length once more.
+// Fixed part, source and computer names, SID (DWORD aligned), strings, no data, padding, the length again.
 std::vector<BYTE> LayoutRecord(const SimEntry& entry) {
   EVENTLOGRECORD h = {};
   std::vector<BYTE> out(sizeof(EVENTLOGRECORD), 0);
@@ -152,8 +151,7 @@ void TestLog::DropOldest(size_t count) {
 
 void TestLog::Clear() {
   std::lock_guard hold(lock);
-  logs[name_].records.clear();
-  logs[name_].oldest = 1;
+  logs[name_] = {.change_events = logs[name_].change_events};
 }
 
 void TestLog::Fail(DWORD read_error) {

@@ -1,7 +1,5 @@
-// Event logs of a simulated event-log service in the test process, behind the
-// reader's function table: records laid out and reads answered as the platform
-// does (whole records only, 38 past the newest, 87 before the oldest, 122 with
-// the size needed).
+// Event logs of a simulated service behind the reader's function table: records laid out and reads
+// answered as the platform does (whole records only, 38 past the newest, 87 before the oldest, 122 with the size).
 #pragma once
 
 #include <windows.h>
