@@ -25,15 +25,15 @@ Message Notification(PduKind kind) {
                        {{1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0}, {.tag = Tag::kObjectId, .oid = {1, 3, 6, 1, 4, 1, 9, 0, 5}}}}};
 }
 
+// Bytes joined, one BER element with a minimal length field, bytes from hex text ("30 03 02 01 01").
 Bytes Cat(const std::vector<Bytes>& parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
-// One BER element with a minimal length field; bytes from hex text ("30 03 02 01 01").
 Bytes Element(std::uint8_t tag, const Bytes& contents) {
-  Bytes length;  // the count, then from 0x80 on 0x80 | its size before it
+  Bytes length;  // from 0x80 on: 0x80 | the number of length bytes, then those bytes
   for (std::size_t n = contents.size(); n != 0 || length.empty(); n >>= 8) length.insert(length.begin(), static_cast<std::uint8_t>(n));
   if (contents.size() >= 0x80) length.insert(length.begin(), static_cast<std::uint8_t>(0x80 | length.size()));
   return Cat({{tag}, length, contents});
