@@ -23,29 +23,26 @@ std::wstring Text(const TrapRecord& r) {
   return s;
 }
 
-// The types only the trap service hands out and short or long addresses; the
-// common types and octets in the code page are left to the end-to-end script.
+// The types only the trap service hands out, short and missing addresses,
+// octets as characters of the same code; the common types are the script's.
 TEST(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
-  SimTrap t{.enterprise = {1, 3, 6, 1, 4, 1, 9}, .specific = 17, .time_stamp = 123456};
+  SimTrap t{.enterprise = {1, 3, 6, 1, 4, 1, 9}, .agent = {10, 0}, .source = {}, .specific = 17,
+            .community = "a\0b\xE9"s, .time_stamp = 123456};
   const std::pair<BYTE, std::vector<BYTE>> rows[] = {
-      {ASN_UINTEGER32, {}}, {ASN_OCTETSTRING, {}}, {ASN_IPADDRESS, {192, 168, 1, 5, 9}}, {ASN_OPAQUE, {1, 2}}, {0x99, {}}};
+      {ASN_UINTEGER32, {}}, {ASN_OCTETSTRING, {0xA9}}, {ASN_IPADDRESS, {192, 168, 1, 5, 9}}, {ASN_OPAQUE, {1, 2}}, {0x99, {}}};
   for (const auto& [type, octets] : rows)
     t.bindings.push_back({{1, 3, 6, UINT(t.bindings.size()), 4294967295u}, type, 4294967295u, octets});
+  t.bindings.push_back({{}, ASN_OCTETSTRING, 0, {}});  // no name, no octets
   SimTrapService::Get().Queue(t);
-  SimTrapService::Get().Queue({.agent = {10, 0}, .source = {}, .community = "a\0b\xE9"s,
-                               .bindings = {{{}, ASN_OCTETSTRING, 0, {0xA9}}}});
   SnmpMgrTrapSource source;
   ASSERT_TRUE(source.GetData());
   ASSERT_EQ(source.Pending().size(), 1u);
-  // Sub-identifiers print as signed numbers; an IpAddress shows four octets.
-  EXPECT_EQ(Text(*source.Pending()[0]), L"public .1.3.6.1.4.1.9 10.0.0.1 192.168.1.5 6 17 123456\n"
-                                        L".1.3.6.0.-1|UNSIGNED32|4294967295\n.1.3.6.1.-1|OCTET STRING|\n"
-                                        L".1.3.6.2.-1|IPADDRESS|192.168.1.5\n.1.3.6.3.-1||\n.1.3.6.4.-1||");
-  ASSERT_TRUE(source.GetData());
-  ASSERT_EQ(source.Pending().size(), 1u) << "the earlier trap is dropped";
-  // Addresses are never read past their length; octets are characters of the
-  // same code; in the C locale 0xA9 does not print.
-  EXPECT_EQ(Text(*source.Pending()[0]), L"a\0b\u00e9  10.0  6 1 0\n|OCTET STRING|<A9>"s);
+  // Sub-identifiers print as signed numbers, addresses at most four octets;
+  // 0xA9 does not print in the C locale.
+  EXPECT_EQ(Text(*source.Pending()[0]), L"a\0b\u00e9 .1.3.6.1.4.1.9 10.0  6 17 123456\n"
+                                        L".1.3.6.0.-1|UNSIGNED32|4294967295\n.1.3.6.1.-1|OCTET STRING|<A9>\n"
+                                        L".1.3.6.2.-1|IPADDRESS|192.168.1.5\n.1.3.6.3.-1||\n.1.3.6.4.-1||\n"
+                                        L"|OCTET STRING|"s);
   EXPECT_FALSE(source.GetData()) << "no trap waiting";
   EXPECT_TRUE(source.Pending().empty());
   EXPECT_EQ(AddressText(AsnOctetString{nullptr, 4, FALSE}), L"") << "a length without octets";
@@ -67,20 +64,13 @@ TEST(Source, OctetsTheServiceOwnsAreLeftAlone) {
 // The text fields the traps of a row differ in; none: both numbers.
 constexpr auto kCommunity = &TrapRecord::Community, kAgent = &TrapRecord::AgentAddress,
                kIdentification = &TrapRecord::Identification, kTransport = &TrapRecord::TransportAddress;
-struct Setting {
-  const wchar_t *key, *value;
-  long result = 0;
-};
-struct Row {
-  std::vector<Setting> settings;                       // SetFilter calls in order
-  std::wstring TrapRecord::*field;                     // the field the traps differ in
-  std::vector<std::pair<const wchar_t*, bool>> traps;  // that field's text, passes
-};
+using Settings = std::vector<std::pair<const wchar_t*, const wchar_t*>>;  // SetFilter calls in order
+using Traps = std::vector<std::pair<const wchar_t*, bool>>;               // the field's text, passes
 
 TEST(SnmpFilter, SettingsAndVerdicts) {
   std::setlocale(LC_ALL, ".ACP");  // upper-casing follows the code page
-  const Setting community{L"COMMUNITY", L"public"};
-  const Row rows[] = {
+  const std::pair<const wchar_t*, const wchar_t*> community{L"COMMUNITY", L"public"};
+  const std::tuple<Settings, std::wstring TrapRecord::*, Traps> rows[] = {
       {{community}, kCommunity, {{L"public", true}, {L"PUBLIC", true}, {L"publ", false}, {L"", false}}},
       {{community, {L"CASE SENSITIVE", L"false"}}, kCommunity, {{L"PUBLIC", false}, {L"public", true}}},
       {{community, {L"CASE SENSITIVE", L"false"}, {L"CASE SENSITIVE", L"FALSE"}}, kCommunity, {{L"PUBLIC", true}}},
@@ -102,23 +92,25 @@ TEST(SnmpFilter, SettingsAndVerdicts) {
       {{{L"COMMUNITY", L"public:private"}, {L"COMMUNITY", L"public,private"}}, kCommunity, {{L"private", true}}},
       {{community, {L"COMMUNITY", L""}}, kCommunity, {{L"other", false}}},  // an empty value leaves the lists
       {{community, {L"COMMUNITY", L":"}}, kCommunity, {{L"other", true}}},  // the separator alone empties them
-      // Keys are exact upper-case words (SEPARATOR too); others change
-      // nothing. An empty value is accepted before the key is looked at.
-      {{{L"community", L"public", 1}, {L"COMMUNITY ", L"public", 1}, {L"SEPARATOR", L"|", 1}, {L"NO SUCH KEY", L""}},
-       kCommunity, {{L"private", true}}},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
+  for (const auto& [settings, field, traps] : rows) {
+    SCOPED_TRACE(testing::Message() << "row ending " << settings.back().first << "=" << settings.back().second);
     CSnmpEventSinkFilter f;
-    for (const Setting& s : row.settings) EXPECT_EQ(f.SetFilter(s.key, s.value), s.result) << s.key << "=" << s.value;
-    for (auto [text, passes] : row.traps) {
+    for (auto [key, value] : settings) EXPECT_EQ(f.SetFilter(key, value), 0) << key << "=" << value;
+    for (auto [text, passes] : traps) {
       TrapRecord r;  // rows that filter two fields vary the second
       r.Community = L"public";
-      if (row.field) r.*row.field = text;
+      if (field) r.*field = text;
       else r.Generic = r.Specific = _wtoi(text);
       EXPECT_EQ(!f.Filter(r), passes) << "trap " << text;
     }
   }
+  // Keys are exact upper-case words (SEPARATOR too) and change nothing; an
+  // empty value is accepted before the key is looked at.
+  CSnmpEventSinkFilter f;
+  for (const wchar_t* key : {L"community", L"COMMUNITY ", L"SEPARATOR"}) EXPECT_EQ(f.SetFilter(key, L"x"), 1) << key;
+  EXPECT_EQ(f.SetFilter(L"NO SUCH KEY", L""), 0);
+  EXPECT_FALSE(f.Filter(TrapRecord{}));
   std::setlocale(LC_ALL, "C");
 }
 
