@@ -77,7 +77,7 @@ TEST(Differential, GeneratedDocuments) {
         const std::string forms[] = {doc, xmltest::Encode(wide, "21"), xmltest::Encode(u"\uFEFF" + wide, "21"),
                                      xmltest::Encode(wide, "12")};
         for (const std::string& bytes : forms) {
-            const auto difference = xmldiff::Compare(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+            auto difference = xmldiff::Compare(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
             ASSERT_TRUE(difference) << "not compared (expat refuses it?): seed " << seed << ": " << doc;
             EXPECT_EQ(*difference, "") << "seed " << seed << " in form " << &bytes - forms << ": " << doc;
         }

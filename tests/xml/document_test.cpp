@@ -93,8 +93,8 @@ const struct {
     {"<!DOCTYPE r [<!ENTITYe 'x'>]><r/>", "Ill formed ENTITY section (Rule 71)."},
     {"<!DOCTYPE r [<!ENTITY e SYSTEM>]><r/>", "Ill formed ENTITY section[2] (Rule 75)."},
     {"<!DOCTYPE r [<!ENTITY e 'x>]><r/>", "ENTITY value missing closing single quote (Rule 9)."},
-    {"<!DOCTYPE r [<!ENTITY e 'a & b'>]><r/>", "ENTITY value contains & but is not used in an entity reference (Rule 9)."},
-    {"<!DOCTYPE r [<!ENTITY e '100%'>]><r/>", "ENTITY value contains % but is not used in a character reference (Rule 9)."},
+    {"<!DOCTYPE r [<!ENTITY e 'a & b'>]>", "ENTITY value contains & but is not used in an entity reference (Rule 9)."},
+    {"<!DOCTYPE r [<!ENTITY e '100%'>]>", "ENTITY value contains % but is not used in a character reference (Rule 9)."},
     // External entities are never read.
     {"<!DOCTYPE r [<!ENTITY ext SYSTEM 'file:///etc/passwd'>]><r>&ext;</r>",
      "Unsupported (non-standalone) External Reference to &ext;"},

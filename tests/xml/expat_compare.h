@@ -31,7 +31,7 @@ inline std::u16string& Put(std::u16string& out, char16_t kind, std::u16string_vi
 struct Expat {
     std::u16string out;
     std::string run;
-    bool inCData = false, doctype = false;
+    bool inCData = false, dtd = false;
 
     // Outside elements there is only white space, which neither side keeps.
     static Expat& Flush(void* user) {
@@ -50,7 +50,7 @@ struct Expat {
     static void Chars(void* user, const XML_Char* text, int length) {
         static_cast<Expat*>(user)->run.append(text, static_cast<std::size_t>(length));
     }
-    static void Doctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) { Flush(user).doctype = true; }
+    static void Doctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) { Flush(user).dtd = true; }
     static void CDataEdge(void* user) {
         Expat& s = Flush(user);
         s.inCData = !s.inCData;
@@ -99,18 +99,18 @@ inline std::optional<std::string> Compare(const unsigned char* data, std::size_t
     XML_SetElementHandler(parser, Expat::Start, Expat::End);
     XML_SetCdataSectionHandler(parser, Expat::CDataEdge, Expat::CDataEdge);
     XML_SetCharacterDataHandler(parser, Expat::Chars);
-    XML_SetCommentHandler(parser, [](void* user, const XML_Char*) { Expat::Flush(user); });
-    XML_SetProcessingInstructionHandler(parser, [](void* user, const XML_Char*, const XML_Char*) { Expat::Flush(user); });
+    XML_SetCommentHandler(parser, [](void* u, const XML_Char*) { Expat::Flush(u); });
+    XML_SetProcessingInstructionHandler(parser, [](void* u, const XML_Char*, const XML_Char*) { Expat::Flush(u); });
     XML_SetStartDoctypeDeclHandler(parser, Expat::Doctype);
     const bool accepted =
         XML_Parse(parser, reinterpret_cast<const char*>(data), static_cast<int>(size), XML_TRUE) == XML_STATUS_OK;
     XML_ParserFree(parser);
-    if (!accepted || expat.doctype) return std::nullopt;
+    if (!accepted || expat.dtd) return std::nullopt;
     XmlDocument doc;
     doc.SetOptions(kXmlRuleFileOptions);
     if (!doc.Parse(data, size)) {
         std::string error = xmltest::Narrow(doc.ErrorMessage());
-        if (error == "Internal error: Could not create new element." || error == "Empty VersionNum not allowed (Rule 26).")
+        if (error.starts_with("Internal error: Could not create") || error.starts_with("Empty VersionNum"))
             return std::nullopt;
         return "expat accepts, we refuse: " + error;
     }
