@@ -138,7 +138,7 @@ bool SameTexts(const std::vector<std::wstring>& first, const std::vector<std::ws
 
 // What one load and unload of a message module costs here.
 double ModuleLoadMicroseconds() {
-  const std::wstring path = MessageDir() + L"\\evmsg_a.dll";
+  const std::wstring path = std::wstring(EVMSG_DIR) + L"\\evmsg_a.dll";
   const int rounds = 200;
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < rounds; ++i) UniqueModule m(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -151,7 +151,6 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, ".ACP");
   int entries = argc > 1 ? std::atoi(argv[1]) : 50000;
   ComScope com;
-  ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
   TestLog log(L"BriselBench");  // the simulated service behind the reader
   if (!RegisterSources(log.Name())) {
     std::printf("cannot register the bench sources\n");
@@ -169,7 +168,7 @@ int main(int argc, char** argv) {
   SetRecentSeconds(24 * 3600);  // the entries are written before the source starts
   bool simple = argc > 2 && std::string(argv[2]) == "simple";
   FillLog(log, entries, simple);
-  std::printf("%d entries, 20 rules, message DLLs from %ls\n", entries, MessageDir().c_str());
+  std::printf("%d entries, 20 rules, message DLLs from %ls\n", entries, EVMSG_DIR);
   Run best[2];
   bool same = true;
   std::vector<std::wstring> first;  // the texts of the first run

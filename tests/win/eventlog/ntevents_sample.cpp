@@ -30,7 +30,6 @@ int main() {
     std::printf("\n");
   }
   watcher = Dispatch();
-  if (count != 2) return 1;
-  std::printf("sample done: the error and the warning were published\n");
-  return 0;
+  if (count == 2) std::printf("sample done: the error and the warning were published\n");
+  return count == 2 ? 0 : 1;
 }

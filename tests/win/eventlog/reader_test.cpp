@@ -41,10 +41,8 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
       {"wrapped: read from the oldest", "+1 =1 +2-20 drop10 =11,12,13,14,15,16,17,18,19,20"},
       {"122 without a size is taken as 87: the position is kept; 5 fails the pass", "+1 =1 +2 fail122 = fail5 ! =2"},
   };
-  for (size_t d = 0; d < std::size(kDamage); ++d) {
-    const std::string bad = " bad" + std::to_string(d);
-    scenarios.push_back({"damage" + bad, "+1" + bad + " =1 = = +3 ~3 ="});
-  }
+  for (size_t d = 0; d < std::size(kDamage); ++d)
+    scenarios.push_back({"damage " + std::to_string(d), "+1 bad" + std::to_string(d) + " =1 = = +3 ~3 ="});
   for (const auto& [name, steps] : scenarios) {
     SCOPED_TRACE(name);
     TestLog log;

@@ -82,8 +82,6 @@ BOOL WINAPI NotifyChange(HANDLE h, HANDLE event) {
 std::atomic<long> g_sim_reads{0};
 std::atomic<DWORD> g_sim_read_delay_ms{0};
 
-std::wstring MessageDir() { return EVMSG_DIR; }
-
 std::vector<BYTE> SidBytes(const wchar_t* text) {
   PSID sid = nullptr;
   if (!::ConvertStringSidToSidW(text, &sid)) return {};
@@ -123,7 +121,7 @@ TestLog::TestLog(std::wstring name) {
   brisel::testing::UseEventLogApi(&api);
   static int count = 0;
   name_ = name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
-  ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", MessageDir().c_str());
+  ::SetEnvironmentVariableW(L"BRISEL_EVMSG_DIR", EVMSG_DIR);  // where the message DLLs are built
   const std::wstring dir = L"%BRISEL_EVMSG_DIR%\\", a = dir + L"evmsg_a.dll";
   const std::wstring values[][3] = {
       {L"SrcA", L"EventMessageFile", a + L";" + dir + L"evmsg_b.dll"},

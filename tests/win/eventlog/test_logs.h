@@ -23,7 +23,6 @@ struct SimEntry {
   std::vector<BYTE> sid{};  // empty: no user
 };
 
-std::wstring MessageDir();  // of the message DLLs built beside the tests
 std::vector<BYTE> LayoutRecord(const SimEntry& entry);
 std::vector<BYTE> SidBytes(const wchar_t* text);  // of "S-1-5-18"
 // The service counts its reads, and each takes this long (a slow disk).
