@@ -73,26 +73,21 @@ BOOL WINAPI TrapListen(HANDLE* trap_available) {
 BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent, AsnNetworkAddress* source,
                       AsnInteger* generic, AsnInteger* specific, AsnOctetString* community, AsnTimeticks* time_stamp,
                       SnmpVarBindList* bindings) {
-  SimTrap trap;
-  {
-    std::lock_guard lock(S().lock);
-    if (S().queue.empty()) {
-      ::SetLastError(44);  // no traps
-      return FALSE;
-    }
-    trap = std::move(S().queue.front());
-    S().queue.pop_front();
+  std::lock_guard lock(S().lock);
+  if (S().queue.empty()) {
+    ::SetLastError(44);  // no traps
+    return FALSE;
   }
+  SimTrap trap = std::move(S().queue.front());
+  S().queue.pop_front();
   *enterprise = Oid(trap.enterprise);
   *agent = Octets(trap.agent);
   *source = Octets(trap.source);
-  *community = Octets(std::vector<BYTE>(trap.community.begin(), trap.community.end()));
-  if (trap.service_owns_octets) {
-    std::lock_guard lock(S().lock);
-    for (AsnOctetString* o : {agent, source, community}) {
-      o->dynamic = FALSE;
-      S().service_blocks.push_back(o->stream);
-    }
+  *community = Octets({trap.community.begin(), trap.community.end()});
+  for (AsnOctetString* o : {agent, source, community}) {
+    if (!trap.service_owns_octets) break;
+    o->dynamic = FALSE;
+    S().service_blocks.push_back(o->stream);
   }
   *generic = trap.generic;
   *specific = trap.specific;
