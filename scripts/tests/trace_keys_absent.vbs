@@ -1,5 +1,4 @@
-' Starts an NtFiles worker and stops it again: run by the test that checks
-' what the trace facility says when the installer's keys are missing.
+' An NtFiles worker started and stopped with the installer's trace keys missing.
 Option Explicit
 Dim failures : failures = 0
 Sub Check(ok, what)

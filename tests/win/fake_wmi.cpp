@@ -1,10 +1,11 @@
-// C vtables, so that only the methods the module calls are written out; any
-// other call reaches a null entry and stops the test program.
+// A stand-in for the platform's WMI locator, so that the process list's values
+// are known (Wine's own provider leaves some at 0). C vtables, so that only the
+// methods the module calls are written out; any other call reaches a null
+// entry and stops the test program.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #define CINTERFACE
 #define COBJMACROS
-#include "tests/win/fake_wmi.h"
-
+#include <windows.h>
 #include <wbemcli.h>
 
 #include <iterator>
@@ -12,6 +13,12 @@
 
 namespace brisel::test {
 namespace {
+
+// What dll_test expects as Win32_Process.
+const struct {
+  const wchar_t* name;
+  LONG id, threads, handles;
+} kRows[] = {{L"System Idle Process", 0, 2, 0}, {L"svchost.exe", 4242, 17, 611}, {L"cscript.exe", 70000, 3, 99}};
 
 // Objects are static: counting is not needed.
 template <class T>
@@ -28,13 +35,13 @@ HRESULT STDMETHODCALLTYPE Qi(T* self, REFIID riid, void** out) {
 
 struct Row {
   IWbemClassObject object;
-  const FakeProcessRow* row;
+  size_t index;
 };
-Row g_rows[16];
-size_t g_count = 0, g_next = 0;
+Row g_rows[std::size(kRows)];
+size_t g_next = 0;
 
 HRESULT STDMETHODCALLTYPE RowGet(IWbemClassObject* self, LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) {
-  const FakeProcessRow& row = *reinterpret_cast<Row*>(self)->row;
+  const auto& row = kRows[reinterpret_cast<Row*>(self)->index];
   ::VariantInit(value);
   if (_wcsicmp(name, L"Name") == 0) {
     V_VT(value) = VT_BSTR;
@@ -55,7 +62,7 @@ IWbemClassObjectVtbl g_row_vtbl = {UNKNOWN(IWbemClassObject), .Get = RowGet};
 
 HRESULT STDMETHODCALLTYPE EnumNext(IEnumWbemClassObject*, LONG, ULONG wanted, IWbemClassObject** out, ULONG* given) {
   *given = 0;
-  for (; *given < wanted && g_next < g_count; ++g_next) out[(*given)++] = &g_rows[g_next].object;
+  for (; *given < wanted && g_next < std::size(kRows); ++g_next) out[(*given)++] = &g_rows[g_next].object;
   return *given == wanted ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
 }
 IEnumWbemClassObjectVtbl g_enum_vtbl = {UNKNOWN(IEnumWbemClassObject), .Next = EnumNext};
@@ -91,10 +98,9 @@ IClassFactory g_factory = {&g_factory_vtbl};
 
 }  // namespace
 
-HRESULT RegisterFakeWmi(const FakeProcessRow* rows, size_t count, DWORD* cookie) {
-  if (count > std::size(g_rows)) return E_INVALIDARG;
-  g_count = count;
-  for (size_t i = 0; i < count; ++i) g_rows[i] = {{&g_row_vtbl}, &rows[i]};
+// Registers the stand-in for CLSID_WbemLocator in the calling apartment.
+HRESULT RegisterFakeWmi(DWORD* cookie) {
+  for (size_t i = 0; i < std::size(kRows); ++i) g_rows[i] = {{&g_row_vtbl}, i};
   return ::CoRegisterClassObject(CLSID_WbemLocator, reinterpret_cast<IUnknown*>(&g_factory), CLSCTX_INPROC_SERVER,
                                  REGCLS_MULTIPLEUSE, cookie);
 }

@@ -6,12 +6,11 @@
 #include <wbemcli.h>
 
 #include <atomic>
-#include <chrono>
 #include <fstream>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/harness/dispatch.h"
@@ -24,58 +23,46 @@ namespace {
 
 constexpr HRESULT kFailed = static_cast<HRESULT>(WBEM_E_FAILED);
 
-std::string Contents(LPWSTR file) {
-  std::ostringstream text;
-  if (file) text << std::ifstream(file, std::ios::binary).rdbuf();
-  return text.str();
+std::string Contents(const wchar_t* file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// With threads > 1, compilers are handed out that many at a time, so that the
+// With `together`, compilers are handed out that many at a time, so that the
 // callers reach their files at once, and each file must hold "call <thread id>"
 // all through CompileFile, else phase 2 (parsing).
 class FakeCompiler final : public IMofCompiler, public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
     *ppv = IsEqualIID(riid, IID_IMofCompiler) ? static_cast<IMofCompiler*>(this) : nullptr;
     if (IsEqualIID(riid, IID_IClassFactory) || IsEqualIID(riid, IID_IUnknown)) *ppv = static_cast<IClassFactory*>(this);
     return *ppv ? S_OK : E_NOINTERFACE;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
-
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    if (barrier) barrier->ArriveAndWait(std::chrono::seconds(10));
+    if (together) together->ArriveAndWait(std::chrono::seconds(10));
     return IsEqualIID(riid, IID_IClassFactory) ? E_NOINTERFACE : QueryInterface(riid, ppv);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
+  // Records the call's arguments and its file's bytes.
   STDMETHODIMP CompileFile(LPWSTR file, LPWSTR server, LPWSTR, LPWSTR, LPWSTR, LONG flags, LONG class_flags,
                            LONG instance_flags, WBEM_COMPILE_STATUS_INFO* info) override {
-    std::string body = Contents(file);
-    HRESULT hr = result;
-    LONG phase = result_phase;
-    if (threads > 1) {
-      std::string own = "call " + std::to_string(::GetCurrentThreadId());
+    std::string body = Contents(file), own = "call " + std::to_string(::GetCurrentThreadId());
+    *info = {result_phase, result, 0, 0, 0, 0};
+    if (together) {
       ::Sleep(50);  // time for another call to write the same file
-      if (body != own || Contents(file) != own) {
-        hr = kFailed;
-        phase = 2;
-      }
-    } else {
-      char head[512];
-      snprintf(head, sizeof head, "server=%ls|flags=%ld|class=%ld|instance=%ld|file=%ls\n", server ? server : L"",
-               flags, class_flags, instance_flags, file ? file : L"");
-      record = head + body;
+      if (body != own || Contents(file) != own) *info = {2, kFailed, 0, 0, 0, 0};
+      return info->hRes;
     }
-    if (info) {
-      info->lPhaseError = phase;
-      info->hRes = hr;
-    }
-    return hr;
+    char head[512];
+    snprintf(head, sizeof head, "server=%ls|flags=%ld|class=%ld|instance=%ld|file=%ls\n", server, flags, class_flags,
+             instance_flags, file);
+    record = head + body;
+    return result;
   }
   STDMETHODIMP CompileBuffer(LONG, BYTE*, LPWSTR, LPWSTR, LPWSTR, LPWSTR, LONG, LONG, LONG,
                              WBEM_COMPILE_STATUS_INFO*) override {
@@ -87,9 +74,8 @@ class FakeCompiler final : public IMofCompiler, public IClassFactory {
 
   HRESULT result = S_OK;
   LONG result_phase = 0;
-  long threads = 0;
-  std::unique_ptr<Rendezvous> barrier;  // creators meet here when threads > 1
-  std::string record;  // the call's arguments and its file's bytes
+  std::unique_ptr<Rendezvous> together;
+  std::string record;
 };
 
 class MofCompile : public ::testing::Test {
@@ -104,7 +90,6 @@ class MofCompile : public ::testing::Test {
     WIN32_FIND_DATAW found;
     EXPECT_EQ(::FindFirstFileW(L"mof??????", &found), INVALID_HANDLE_VALUE) << "a temporary file was left";
   }
-
   ComScope com_;
   FakeCompiler compiler_;
   DWORD cookie_ = 0;
@@ -121,13 +106,7 @@ std::wstring Compile(const Dispatch& mo, const wchar_t* text) {
 
 TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespaceAndEachFailingPhaseHasItsMessage) {
   Dispatch mo = Dispatch::Create(L"TalvaneAgent.Brisel");
-  ASSERT_TRUE(mo);
-  const struct {
-    HRESULT result;
-    LONG phase;
-    const wchar_t* text;
-    const wchar_t* outcome;
-  } cases[] = {
+  const std::tuple<HRESULT, LONG, const wchar_t*, const wchar_t*> cases[] = {  // result, phase, text, outcome
       {S_OK, 0, L"class A\n{\n};\n", L"0 "},
       {S_OK, 0, L"", L"0 "},
       {kFailed, 1, L"#pragma x", L"-1 failed to compile mof: argument error"},
@@ -137,12 +116,12 @@ TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespaceAndEachFailingPhaseH
       {0x40001, 2, L"#pragma x", L"-1 failed to compile mof: parsing"},  // any non-zero result looks at the phase
       {S_OK, 2, L"#pragma x", L"0 "},
   };
-  for (const auto& c : cases) {
-    compiler_.result = c.result;
-    compiler_.result_phase = c.phase;
+  for (const auto& [result, phase, text, outcome] : cases) {
+    compiler_.result = result;
+    compiler_.result_phase = phase;
     compiler_.record.clear();
-    EXPECT_EQ(Compile(mo, c.text), c.outcome) << std::hex << c.result << " " << c.phase;
-    std::string body = std::regex_replace(Narrow(c.text), std::regex("\n"), "\r\n");
+    EXPECT_EQ(Compile(mo, text), outcome) << std::hex << result << " " << phase;
+    std::string body = std::regex_replace(Narrow(text), std::regex("\n"), "\r\n");
     EXPECT_EQ(std::regex_replace(compiler_.record, std::regex("file=mof\\w{6}\n"), "file=mofXXXXXX\n"),
               "server=//./root/talvane|flags=16|class=0|instance=0|file=mofXXXXXX\n" + body);
   }
@@ -153,8 +132,7 @@ TEST_F(MofCompile, TheTextGoesAsCrLfFileToTheModuleNamespaceAndEachFailingPhaseH
 // file exists).
 TEST_F(MofCompile, ConcurrentCallsNeverShareATemporaryFile) {
   constexpr int kThreads = 4, kRounds = 10;
-  compiler_.threads = kThreads;
-  compiler_.barrier = std::make_unique<Rendezvous>(kThreads);
+  compiler_.together = std::make_unique<Rendezvous>(kThreads);
   std::atomic<int> good{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
