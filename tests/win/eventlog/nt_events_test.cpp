@@ -43,7 +43,7 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
   SYSTEMTIME local = {2004, 3, 0, 7, 9, 5, 0, 0}, utc;
   FILETIME ft;
   ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && ::SystemTimeToFileTime(&utc, &ft));
-  const DWORD t2004 = DWORD(((uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) - 116444736000000000ULL) / 10000000);
+  const DWORD t2004 = DWORD(((uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) - 116444736000000000) / 10000000);
   SetRecentSeconds(0x7FFFFFFF);  // reaches back to it
   const std::tuple<SimEntry, const wchar_t*, std::wstring> rows[] = {
       {{.event_id = 0xC00003E8, .source = L"SrcA", .strings = {L"Spooler", L"running"}}, L"Message",

@@ -1,6 +1,9 @@
 // The event-log reader's place as the simulated log changes, reads fail or records are damaged; message texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -27,7 +30,7 @@ void (*const kDamage[])(std::vector<BYTE>&) = {
 };
 
 // Each scenario steps on a new log and reader:  +5  entry 5 written at the start;  +5@-10  10 s before it;
-//  +1-400@-1  entries 1 to 400;  big5  entry 5, larger than the read buffer;  bad3  a record with damage 3;
+//  +1-400@-1  entries 1 to 400;  big  entry 1, larger than the read buffer;  bad3  a record with damage 3;
 // clear  the log emptied;  drop10  its 10 oldest entries gone (a wrap);  fail87  the next read fails with 87;
 // =1,2  a pass publishes entries 1 and 2 ("=": none);  !  a pass fails;  ~2  two passes publish entry 2.
 TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
@@ -35,7 +38,7 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
   std::vector<std::pair<std::string, std::string>> scenarios = {
       // Past the end, the pass goes on behind the last entry: 802, written in its second, is not new again.
       {"a first read starts at the start, past buffers of older entries", "+1-800@-1 +801 +802 =801,802 = +5@-9 =5"},
-      {"an entry larger than the buffer grows it", "big1 +2 =1 =2"},
+      {"an entry larger than the buffer grows it", "big +2 =1 =2"},
       {"cleared: past the end, then from the oldest (another entry in the last one's place)",
        "+1-5 =1,2,3,4,5 clear +11@-1000 +12-15 = =12,13,14,15"},
       {"wrapped: read from the oldest", "+1 =1 +2-20 drop10 =11,12,13,14,15,16,17,18,19,20"},
@@ -60,19 +63,17 @@ TEST(Reader, KeepsItsPlaceAsTheLogChangesAndReadsFail) {
     for (std::string step; in >> step;) {
       SCOPED_TRACE(step);
       const char* p = step.c_str();
-      unsigned a = 0, b = 0;
-      int at = 0;
-      if (std::sscanf(p, "+%u-%u@%d", &a, &b, &at) >= 2 || std::sscanf(p, "+%u@%d", &a, &at) >= 1)
-        for (DWORD i = a; i <= std::max(a, b); ++i)
-          log.Append({.time_written = start + at, .event_id = i});
-      else if (std::sscanf(p, "big%u", &a) == 1) log.Append({.event_id = a, .strings = {std::wstring(20000, L'b')}});
-      else if (std::sscanf(p, "bad%u", &a) == 1) {
+      int a = 0, b = 0, at = 0;
+      if (std::sscanf(p, "+%d-%d@%d", &a, &b, &at) >= 2 || std::sscanf(p, "+%d@%d", &a, &at) >= 1)
+        for (int i = a; i <= std::max(a, b); ++i) log.Append({.time_written = start + at, .event_id = DWORD(i)});
+      else if (step == "big") log.Append({.event_id = 1, .strings = {std::wstring(20000, L'b')}});
+      else if (std::sscanf(p, "bad%d", &a) == 1) {
         std::vector<BYTE> bytes = LayoutRecord({.event_id = 2, .strings = {L"text"}, .sid = SidBytes(L"S-1-5-18")});
         kDamage[a](bytes);
         log.AppendRaw(bytes);
       } else if (step == "clear") log.Clear();
-      else if (std::sscanf(p, "drop%u", &a) == 1) log.DropOldest(a);
-      else if (std::sscanf(p, "fail%u", &a) == 1) log.Fail(a);
+      else if (std::sscanf(p, "drop%d", &a) == 1) log.DropOldest(a);
+      else if (std::sscanf(p, "fail%d", &a) == 1) log.Fail(a);
       else if (step == "!") EXPECT_EQ(read(false), "");
       else if (step[0] == '=') EXPECT_EQ(read(true), step.substr(1));
       else if (step[0] == '~') EXPECT_EQ(read(true) + read(true), step.substr(1));  // in either order

@@ -35,10 +35,9 @@ struct Log {
 std::mutex lock;
 std::map<std::wstring, Log> logs;
 
-// A handle holds the name of its log.
 Log& LogOf(HANDLE h) { return logs[*static_cast<std::wstring*>(h)]; }
 
-HANDLE WINAPI Open(LPCWSTR, LPCWSTR name) { return new std::wstring(name); }
+HANDLE WINAPI Open(LPCWSTR, LPCWSTR name) { return new std::wstring(name); }  // a handle holds its log's name
 
 BOOL WINAPI Close(HANDLE h) {
   delete static_cast<std::wstring*>(h);
@@ -149,7 +148,7 @@ void TestLog::DropOldest(size_t count) {
 
 void TestLog::Clear() {
   std::lock_guard hold(lock);
-  logs[name_] = {.change_events = logs[name_].change_events};
+  logs[name_] = {.oldest = 1, .read_error = 0, .records = {}, .change_events = logs[name_].change_events};
 }
 
 void TestLog::Fail(DWORD read_error) {
