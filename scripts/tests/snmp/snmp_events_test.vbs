@@ -1,5 +1,4 @@
-' TalvaneAgent.SnmpEvents: the built-in receiver against net-snmp's tools (send_traps.sh);
-' then without the receiver, without and with the trap service's key (whose API Wine lacks).
+' SnmpEvents: the built-in receiver against net-snmp's tools (send_traps.sh), then without it.
 Option Explicit
 Const KEY = "HKLM\SOFTWARE\Talvane\Vigilor\4.0\Talvanemc\SnmpTrapReceiver"
 Const SVC = "HKLM\SYSTEM\CurrentControlSet\Services\SNMPTrap"
@@ -49,7 +48,7 @@ Expect "ops .1.3.6.1.6.3.1.1.5 192.0.2.7 127.0.0.1 3 0 777" & vbLf & ".1.3.6.1.6
   "v2c inform (linkUp)"
 Expect "public .1.3.6.1.4.1.9 127.0.0.1 127.0.0.1 6 100 2" & vbLf & E & ".100|OCTET STRING|inform exit 0" & vbLf, "last"
 Set events = Nothing
-sh.Run "reg delete """ & KEY & """ /f", 0, True
+sh.RegWrite KEY & "\Port", CStr(port), "REG_SZ"   ' a port as text is off
 
 ' Neither receiver nor trap service: no watcher.
 Set a = CreateObject("TalvaneAgent.SnmpEvents")
@@ -62,12 +61,13 @@ Check a.ResetEvent(text) = 0 And text = "", "no watcher: ResetEvent 0 and no tex
 ' With the trap service's key, read when an object is created.
 sh.RegWrite SVC & "\", ""
 Set a = CreateObject("TalvaneAgent.SnmpEvents")
-Set b = CreateObject("TalvaneAgent.SnmpEvents")
 h = a.Event
+Set b = CreateObject("TalvaneAgent.SnmpEvents")
 Check h <> 0 And h <> -1 And a.GetEvent() = h And b.Event <> h And b.Event <> 0, "each object its own data event: " & h
 ' WScript.Shell's RegDelete cannot remove a key under Wine; reg.exe can.
 Check sh.Run("reg delete """ & SVC & """ /f", 0, True) = 0, "the trap service key is removed again"
 Check CreateObject("TalvaneAgent.SnmpEvents").Event = 0 And a.Event = h, "only objects made with the key watch"
 
+sh.Run "reg delete """ & KEY & """ /f", 0, True
 If failures > 0 Then WScript.Echo failures & " FAILURES" : WScript.Quit 1
 WScript.Echo "ALL TESTS PASSED"

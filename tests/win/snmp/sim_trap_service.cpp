@@ -41,8 +41,7 @@ AsnOctetString Octets(const std::vector<BYTE>& octets) {
   return {p, p ? static_cast<UINT>(octets.size()) : 0, p != nullptr};
 }
 
-// "sysUpTime", optionally followed by numbers ("sysUpTime.0"), or numbers
-// between single dots alone; a leading dot is allowed.
+// Numbers between single dots, after an optional dot; "sysUpTime" stands for its numbers.
 BOOL WINAPI StrToOid(LPSTR text, AsnObjectIdentifier* oid) {
   std::string s = text + (*text == '.');
   if (s.rfind("sysUpTime", 0) == 0) s.replace(0, 9, "1.3.6.1.2.1.1.3");
@@ -94,8 +93,7 @@ BOOL WINAPI GetTrapEx(AsnObjectIdentifier* enterprise, AsnNetworkAddress* agent,
   *time_stamp = trap.time_stamp;
   *bindings = {};
   if (trap.bindings.empty()) return TRUE;
-  bindings->list =
-      static_cast<SnmpVarBind*>(::SnmpUtilMemAlloc(static_cast<UINT>(trap.bindings.size() * sizeof(SnmpVarBind))));
+  bindings->list = static_cast<SnmpVarBind*>(::SnmpUtilMemAlloc(UINT(trap.bindings.size() * sizeof(SnmpVarBind))));
   for (size_t i = 0; bindings->list && i < trap.bindings.size(); ++i) {
     const SimBinding& b = trap.bindings[i];
     SnmpVarBind& vb = bindings->list[bindings->len++];

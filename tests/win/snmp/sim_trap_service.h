@@ -1,6 +1,5 @@
-// A trap service in the test process, behind the module's SNMP Management
-// API table. Its memory comes from the SNMP utility allocator, as the
-// platform's does, so the module's frees run for real.
+// A trap service in the test process behind the module's SNMP Management API table. Its memory
+// comes from the SNMP utility allocator, as the platform's does, so the module's frees run for real.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +10,7 @@
 
 namespace brisel::test {
 
-// Values of the 32-bit number types and of the octet types only.
-struct SimBinding {
+struct SimBinding {  // the 32-bit number types and the octet types only
   std::vector<UINT> name;
   BYTE type = ASN_NULL;
   ULONG unsigned32 = 0;
@@ -31,8 +29,7 @@ struct SimTrap {
   bool service_owns_octets = false;  // agent, source and community not marked dynamic
 };
 
-// The one service of the process, installed at first use and kept (the trap
-// worker never ends).
+// The one service of the process, installed at first use and kept (the trap worker never ends).
 class SimTrapService {
  public:
   static SimTrapService& Get();

@@ -1,12 +1,10 @@
 // The trap source on the (simulated) SNMP Management API, then the filter.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstring>
 
 #include "snmp/trap_filter.h"
 #include "snmp/trap_source.h"
-#include "snmp/varbind.h"
 #include "tests/win/snmp/sim_trap_service.h"
 
 using namespace brisel;
@@ -23,8 +21,7 @@ std::wstring Text(const TrapRecord& r) {
   return s;
 }
 
-// The types only the trap service hands out, short and missing addresses,
-// octets as characters of the same code; the common types are the script's.
+// Types only the trap service hands out, short addresses, octets as characters of the same code.
 TEST(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
   SimTrap t{.enterprise = {1, 3, 6, 1, 4, 1, 9}, .agent = {10, 0}, .source = {}, .specific = 17,
             .community = "a\0b\xE9"s, .time_stamp = 123456};
@@ -37,15 +34,13 @@ TEST(Source, OneRecordPerTrapWithTheTextsOfEveryBinding) {
   SnmpMgrTrapSource source;
   ASSERT_TRUE(source.GetData());
   ASSERT_EQ(source.Pending().size(), 1u);
-  // Sub-identifiers print as signed numbers, addresses at most four octets;
-  // 0xA9 does not print in the C locale.
+  // Sub-identifiers print signed, addresses at most four octets; 0xA9 does not print in the C locale.
   EXPECT_EQ(Text(*source.Pending()[0]), L"a\0b\u00e9 .1.3.6.1.4.1.9 10.0  6 17 123456\n"
                                         L".1.3.6.0.-1|UNSIGNED32|4294967295\n.1.3.6.1.-1|OCTET STRING|<A9>\n"
                                         L".1.3.6.2.-1|IPADDRESS|192.168.1.5\n.1.3.6.3.-1||\n.1.3.6.4.-1||\n"
                                         L"|OCTET STRING|"s);
   EXPECT_FALSE(source.GetData()) << "no trap waiting";
   EXPECT_TRUE(source.Pending().empty());
-  EXPECT_EQ(AddressText(AsnOctetString{nullptr, 4, FALSE}), L"") << "a length without octets";
 }
 
 // Octets not marked dynamic belong to the service: read, never freed.
@@ -68,17 +63,13 @@ using Settings = std::vector<std::pair<const wchar_t*, const wchar_t*>>;  // Set
 using Traps = std::vector<std::pair<const wchar_t*, bool>>;               // the field's text, passes
 
 TEST(SnmpFilter, SettingsAndVerdicts) {
-  std::setlocale(LC_ALL, ".ACP");  // upper-casing follows the code page
   const std::pair<const wchar_t*, const wchar_t*> community{L"COMMUNITY", L"public"};
   const std::tuple<Settings, std::wstring TrapRecord::*, Traps> rows[] = {
       {{community}, kCommunity, {{L"public", true}, {L"PUBLIC", true}, {L"publ", false}, {L"", false}}},
       {{community, {L"CASE SENSITIVE", L"false"}}, kCommunity, {{L"PUBLIC", false}, {L"public", true}}},
-      {{community, {L"CASE SENSITIVE", L"false"}, {L"CASE SENSITIVE", L"FALSE"}}, kCommunity, {{L"PUBLIC", true}}},
-      {{{L"COMMUNITY", L"caf\u00e9"}}, kCommunity, {{L"CAF\u00c9", true}}},
       {{{L"AGENT ADDRESS", L":10.0.0.1"}}, kAgent, {{L"10.0.0.1", false}, {L"10.0.0.11", true}}},
       {{{L"GENERIC", L"6"}}, nullptr, {{L"6", true}, {L"0", false}}},
       {{{L"SPECIFIC", L"1,2:2"}}, nullptr, {{L"1", true}, {L"2", false}, {L"3", false}}},
-      {{{L"SPECIFIC", L"-1"}}, nullptr, {{L"-1", true}}},
       {{{L"IDENTIFICATION", L".1.3.6.1.4.1.9"}}, kIdentification, {{L".1.3.6.1.4.1.9", true}, {L".1.3.6.1.4.1.9.1", false}}},
       {{{L"TRANSPORT ADDRESS", L"192.168.1.5,192.168.1.6"}}, kTransport, {{L"192.168.1.5", true}, {L"192.168.1.7", false}}},
       // Blanks belong to the items.
@@ -105,13 +96,11 @@ TEST(SnmpFilter, SettingsAndVerdicts) {
       EXPECT_EQ(!f.Filter(r), passes) << "trap " << text;
     }
   }
-  // Keys are exact upper-case words (SEPARATOR too) and change nothing; an
-  // empty value is accepted before the key is looked at.
+  // Other keys (SEPARATOR too) change nothing; an empty value is accepted before the key is looked at.
   CSnmpEventSinkFilter f;
   for (const wchar_t* key : {L"community", L"COMMUNITY ", L"SEPARATOR"}) EXPECT_EQ(f.SetFilter(key, L"x"), 1) << key;
   EXPECT_EQ(f.SetFilter(L"NO SUCH KEY", L""), 0);
   EXPECT_FALSE(f.Filter(TrapRecord{}));
-  std::setlocale(LC_ALL, "C");
 }
 
 }  // namespace
