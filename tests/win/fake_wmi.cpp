@@ -14,12 +14,6 @@
 namespace brisel::test {
 namespace {
 
-// What dll_test expects as Win32_Process.
-const struct {
-  const wchar_t* name;
-  LONG id, threads, handles;
-} kRows[] = {{L"System Idle Process", 0, 2, 0}, {L"svchost.exe", 4242, 17, 611}, {L"cscript.exe", 70000, 3, 99}};
-
 // Objects are static: counting is not needed.
 template <class T>
 ULONG STDMETHODCALLTYPE One(T*) {
@@ -33,15 +27,19 @@ HRESULT STDMETHODCALLTYPE Qi(T* self, REFIID riid, void** out) {
 }
 #define UNKNOWN(T) .QueryInterface = Qi<T, &IID_##T>, .AddRef = One<T>, .Release = One<T>
 
+// What dll_test expects as Win32_Process.
+extern IWbemClassObjectVtbl g_row_vtbl;
 struct Row {
   IWbemClassObject object;
-  size_t index;
-};
-Row g_rows[std::size(kRows)];
+  const wchar_t* name;
+  LONG id, threads, handles;
+} g_rows[] = {{{&g_row_vtbl}, L"System Idle Process", 0, 2, 0},
+              {{&g_row_vtbl}, L"svchost.exe", 4242, 17, 611},
+              {{&g_row_vtbl}, L"cscript.exe", 70000, 3, 99}};
 size_t g_next = 0;
 
 HRESULT STDMETHODCALLTYPE RowGet(IWbemClassObject* self, LPCWSTR name, LONG, VARIANT* value, CIMTYPE*, LONG*) {
-  const auto& row = kRows[reinterpret_cast<Row*>(self)->index];
+  const Row& row = *reinterpret_cast<Row*>(self);
   ::VariantInit(value);
   if (_wcsicmp(name, L"Name") == 0) {
     V_VT(value) = VT_BSTR;
@@ -62,7 +60,7 @@ IWbemClassObjectVtbl g_row_vtbl = {UNKNOWN(IWbemClassObject), .Get = RowGet};
 
 HRESULT STDMETHODCALLTYPE EnumNext(IEnumWbemClassObject*, LONG, ULONG wanted, IWbemClassObject** out, ULONG* given) {
   *given = 0;
-  for (; *given < wanted && g_next < std::size(kRows); ++g_next) out[(*given)++] = &g_rows[g_next].object;
+  for (; *given < wanted && g_next < std::size(g_rows); ++g_next) out[(*given)++] = &g_rows[g_next].object;
   return *given == wanted ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
 }
 IEnumWbemClassObjectVtbl g_enum_vtbl = {UNKNOWN(IEnumWbemClassObject), .Next = EnumNext};
@@ -92,15 +90,13 @@ HRESULT STDMETHODCALLTYPE Create(IClassFactory*, IUnknown* outer, REFIID riid, v
   *out = nullptr;
   return outer ? CLASS_E_NOAGGREGATION : Qi<IWbemLocator, &IID_IWbemLocator>(&g_locator, riid, out);
 }
-HRESULT STDMETHODCALLTYPE Lock(IClassFactory*, BOOL) { return S_OK; }
-IClassFactoryVtbl g_factory_vtbl = {UNKNOWN(IClassFactory), .CreateInstance = Create, .LockServer = Lock};
+IClassFactoryVtbl g_factory_vtbl = {UNKNOWN(IClassFactory), .CreateInstance = Create};
 IClassFactory g_factory = {&g_factory_vtbl};
 
 }  // namespace
 
 // Registers the stand-in for CLSID_WbemLocator in the calling apartment.
 HRESULT RegisterFakeWmi(DWORD* cookie) {
-  for (size_t i = 0; i < std::size(kRows); ++i) g_rows[i] = {{&g_row_vtbl}, i};
   return ::CoRegisterClassObject(CLSID_WbemLocator, reinterpret_cast<IUnknown*>(&g_factory), CLSCTX_INPROC_SERVER,
                                  REGCLS_MULTIPLEUSE, cookie);
 }
