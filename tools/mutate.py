@@ -44,8 +44,7 @@ SUBSYSTEMS = {
                                           "script_ntevents_test_vbs"]),
     "snmp": ("snmp", ["snmp/message"], "wine", ["snmp_unit_test", "snmp_events_test", "snmp_receiver_test",
                                                  "script_snmp_events_test_vbs"]),
-    "snmp_message": ("snmp/message", [], "native", ["tests/snmp_message/snmp_message_test",
-                                                     "tests/snmp_message/snmp_message_diff_test"]),
+    "snmp_message": ("snmp/message", [], "native", ["tests/snmp_message/snmp_message_test"]),
     "files": ("files", [], "wine", ["files_test", "script_ntfiles_test_vbs"]),
     "xml": ("xml", [], "native", ["tests/xml/xml_test", "tests/xml/xml_diff_test"]),
 }

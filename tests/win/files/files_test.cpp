@@ -43,14 +43,14 @@ TEST(FileFilterKeys, ResultsTextsAndSettings) {
 }
 
 // A listing entry: its name and what differs from the defaults.
-struct Spec {
+struct Listed {
   const wchar_t* name;
   DWORD attributes = FILE_ATTRIBUTE_ARCHIVE, size_low = 10, size_high = 0, write = 1000, other_times = 5;
 };
 
-FileMap Map(std::initializer_list<Spec> specs) {
+FileMap Map(std::initializer_list<Listed> listed) {
   FileMap m;
-  for (const Spec& s : specs) {
+  for (const Listed& s : listed) {
     WIN32_FIND_DATAW d{};
     wcscpy(d.cFileName, s.name);
     d.dwFileAttributes = s.attributes, d.nFileSizeLow = s.size_low, d.nFileSizeHigh = s.size_high;
