@@ -60,6 +60,27 @@ TEST_F(Dll, UnloadOnlyWhenNoObjectOrItemRemains) {
   EXPECT_EQ(Call("DllCanUnloadNow"), S_OK);
 }
 
+TEST_F(Dll, ClassObjectsGiveOnlyWhatTheyHave) {
+  auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(dll_.Get(), "DllGetClassObject")));
+  ComPtr<IClassFactory> factory;
+  // Unknown classes and item classes (which exist only inside collections).
+  for (const CLSID* c : {&IID_IUnknown, &CLSID_Process, &CLSID_NtEvent, &CLSID_SnmpEvent, &CLSID_SnmpVarbind})
+    EXPECT_EQ(get(*c, IID_IClassFactory, factory.PutVoid()), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_FALSE(factory);
+  EXPECT_EQ(get(CLSID_Processes, IID_IClassFactory, nullptr), E_POINTER);
+  ASSERT_EQ(get(CLSID_Processes, IID_IClassFactory, factory.PutVoid()), S_OK);
+  ComPtr<IProcesses> object;
+  ComPtr<IDispatch> dispatch;
+  ComPtr<IUnknown> a, b;
+  EXPECT_EQ(factory->CreateInstance(factory.Get(), IID_IDispatch, a.PutVoid()), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, a.PutVoid()), E_NOINTERFACE);
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IProcesses, object.PutVoid()), S_OK);
+  ASSERT_EQ(object.As(&dispatch) | object.As(&a) | dispatch.As(&b), S_OK);
+  EXPECT_EQ(a.Get(), b.Get()) << "one identity for every interface";
+  EXPECT_EQ(object.As(&factory), E_NOINTERFACE);
+}
+
 std::wstring Guid(REFGUID g) {
   wchar_t buf[64];
   ::StringFromGUID2(g, buf, 64);
@@ -108,13 +129,20 @@ TEST_F(Dll, RegistrationWritesEveryKeyAndUnregistrationRemovesThem) {
     add(c + L"\\InprocServer32", module);
     expected.insert({c + L"\\InprocServer32|ThreadingModel=Free", c + L"\\Programmable"});
   }
-  EXPECT_EQ(Call("DllRegisterServer"), S_OK);
+  // Another owner's keys stay, stale content below a ForceRemove key goes, and registering twice is harmless.
+  const std::wstring others[] = {L"\\CLSID\\{0}", L"\\TalvaneAgent.NtFiles\\Other"};
+  for (const std::wstring& k : {others[0], others[1], L"\\CLSID\\" + Guid(CLSID_NtFiles) + L"\\Stale"})
+    ::RegCreateKeyExW(root.Get(), k.c_str() + 1, 0, nullptr, 0, KEY_READ, nullptr, UniqueRegKey().Put(), nullptr);
+  expected.insert(std::begin(others), std::end(others));
+  for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(Call("DllRegisterServer"), S_OK);
   Dump(HKEY_CURRENT_USER, kRoot, L"", &keys);
   EXPECT_EQ(keys, expected);
   EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
   keys.clear();
   Dump(HKEY_CURRENT_USER, kRoot, L"", &keys);
-  EXPECT_EQ(keys, std::set<std::wstring>{L"\\CLSID"}) << "NoRemove CLSID stays";
+  // A key that holds another owner's key stays, with its value.
+  EXPECT_EQ(keys, (std::set<std::wstring>{L"\\CLSID", others[0], L"\\TalvaneAgent.NtFiles", others[1],
+                                          L"\\TalvaneAgent.NtFiles|=NtFiles Class"}));
   ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
 }
