@@ -30,6 +30,15 @@ std::string ReadLevel() {
   return rc == ERROR_SUCCESS ? std::to_string(type) + ":" + std::string(data, size) : "<missing>";
 }
 
+// %TEMP%\Talvane_debug<sub>\<computer>\<name>
+std::string TempFile(const std::string& sub, const char* name) {
+  char temp[MAX_PATH], computer[64];
+  DWORD n = sizeof computer;
+  ::GetComputerNameA(computer, &n);
+  return std::string(temp, ::GetEnvironmentVariableA("temp", temp, MAX_PATH)) + "\\Talvane_debug" + sub + "\\" +
+         computer + "\\" + name;
+}
+
 // Each test starts as a fresh process would, without the generic configuration.
 class Trace : public ::testing::Test {
  protected:
@@ -48,11 +57,7 @@ TEST_F(Trace, FirstWorkerWritesTheDefaultLevelTracesToTempAndStoredLevelsMap) {
   trace::StartWorker("Trace Test");
   EXPECT_EQ(ReadLevel(), "4:" + Dword(16));
   EXPECT_EQ(tvDebugLevel.load(), 1);
-  char temp[MAX_PATH], computer[64];
-  DWORD n = sizeof computer;
-  ::GetComputerNameA(computer, &n);
-  std::string file = std::string(temp, ::GetEnvironmentVariableA("temp", temp, MAX_PATH)) + "\\Talvane_debug\\";
-  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), (file + computer + "\\mo.log").c_str()), 0) << trace::CurrentFile();
+  EXPECT_EQ(_stricmp(trace::CurrentFile().c_str(), TempFile("", "mo.log").c_str()), 0) << trace::CurrentFile();
   std::string marker = "marker " + std::to_string(::GetTickCount()) + " ";
   tvDebugPrint(1, "%s%d\n", marker.c_str(), 7);
   tvDebugPrint(2, "%sabove the level\n", marker.c_str());
@@ -76,6 +81,27 @@ TEST_F(Trace, FirstWorkerWritesTheDefaultLevelTracesToTempAndStoredLevelsMap) {
     EXPECT_EQ(tvDebugLevel.load(), level) << type << " " << level;
     EXPECT_EQ(ReadLevel(), std::to_string(type) + ":" + data);
   }
+}
+
+// The configured folder (expanded) replaces the temporary one; past the size bound the file rolls over.
+TEST_F(Trace, ConfiguredPlacementAndRollover) {
+  const char* kGeneric = "SOFTWARE\\Talvane\\Generic\\Tracing";
+  const DWORD max = 200;
+  const char path[] = "%TEMP%\\Talvane_debug\\cfg";
+  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGeneric, "TraceLogMaxSize", REG_DWORD, &max, sizeof max);
+  ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kGeneric, "TraceLogPath", REG_EXPAND_SZ, path, sizeof path);
+  tvDebugInit("talvanemo");
+  tvDebugSet(2, "roll.log", 0);
+  const std::string file = trace::CurrentFile();
+  EXPECT_EQ(_stricmp(file.c_str(), TempFile("\\cfg", "roll.log").c_str()), 0) << file;
+  std::remove(file.c_str());
+  std::remove((file + ".BKUP").c_str());
+  tvDebugLevel = 1;
+  for (int i = 0; i < 10; ++i) tvDebugPrint(1, "line %02d of the rollover test, long enough to grow\n", i);
+  const std::string backup = ReadAll(file + ".BKUP"), current = ReadAll(file);
+  EXPECT_GT(backup.size(), 200u);
+  EXPECT_LT(current.size(), backup.size());
+  EXPECT_TRUE(current.find("line 09") != std::string::npos && current.find("line 00") == std::string::npos) << current;
 }
 
 // A rotated file starts with a header. A message cut at the bound keeps its final
