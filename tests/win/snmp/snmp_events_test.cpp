@@ -82,6 +82,18 @@ TEST_F(SnmpEventsTest, ScriptsOnSeveralThreadsEachSeeEveryTrapThroughItsFilter) 
                                              L"- b/1 - a/3 - c/5 - b/7 - a/9 - c/11", L"a/0"}));
 }
 
+TEST_F(SnmpEventsTest, The65thWatcherGetsMinusOneUntilOneLeaves) {
+  std::vector<Dispatch> watchers;
+  for (int i = 0; i < 64; ++i) {
+    watchers.push_back(NewSnmpEvents());
+    ASSERT_GT(watchers.back().Long(L"Event"), 0) << i;
+  }
+  Dispatch extra = NewSnmpEvents();
+  EXPECT_EQ(extra.Long(L"Event"), -1);
+  watchers.pop_back();
+  EXPECT_GT(extra.Long(L"Event"), 0) << "room again after one left";
+}
+
 TEST_F(SnmpEventsTest, IdentifierConversions) {
   Dispatch d = NewSnmpEvents();
   const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> rows[] = {
