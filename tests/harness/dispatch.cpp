@@ -46,22 +46,12 @@ CallResult Dispatch::Invoke(DISPID id, WORD flags, std::initializer_list<Arg> ar
   }
   DISPPARAMS params = {raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
   EXCEPINFO excep = {};
-  UINT arg_err = 0;
-  r.hr = d_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, r.value.Put(), &excep, &arg_err);
-  if (r.hr == DISP_E_EXCEPTION) {
+  r.hr = d_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, r.value.Put(), &excep, nullptr);
+  if (r.hr == DISP_E_EXCEPTION) {  // the code a script's Err.Number shows
     if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
-    if (excep.bstrDescription) r.description = excep.bstrDescription;
     r.hr = excep.scode ? excep.scode : E_FAIL;
-  } else if (FAILED(r.hr)) {
-    ComPtr<IErrorInfo> info;
-    if (::GetErrorInfo(0, info.Put()) == S_OK && info) {
-      Bstr text;
-      if (SUCCEEDED(info->GetDescription(text.Put())) && text.Get()) r.description = text.Get();
-    }
   }
-  ::SysFreeString(excep.bstrSource);
-  ::SysFreeString(excep.bstrDescription);
-  ::SysFreeString(excep.bstrHelpFile);
+  for (BSTR b : {excep.bstrSource, excep.bstrDescription, excep.bstrHelpFile}) Bstr::Attach(b);
   k = 0;
   for (const Arg& a : args) {
     if (a.out) *a.out = std::move(slots[k]);
@@ -118,11 +108,6 @@ HRESULT Dispatch::Enumerate(std::vector<Dispatch>* items) const {
 long AsLong(const Variant& v, long fallback) {
   Variant n;
   return SUCCEEDED(v.ChangeTypeTo(&n, VT_I4)) ? V_I4(&n.Get()) : fallback;
-}
-
-double AsDouble(const Variant& v, double fallback) {
-  Variant n;
-  return SUCCEEDED(v.ChangeTypeTo(&n, VT_R8)) ? V_R8(&n.Get()) : fallback;
 }
 
 std::wstring AsText(const Variant& v) {

@@ -44,12 +44,10 @@ struct Arg {
   Variant* out = nullptr;
 };
 
-// The outcome of one Invoke: its code, result, and the error description
-// that a script would see in Err.Description.
+// The outcome of one Invoke: its code and result.
 struct CallResult {
   HRESULT hr = E_FAIL;
   Variant value;
-  std::wstring description;
   bool Ok() const { return SUCCEEDED(hr); }
 };
 
@@ -65,7 +63,6 @@ class Dispatch {
   explicit operator bool() const { return static_cast<bool>(d_); }
   IDispatch* Get() const { return d_.Get(); }
 
-  HRESULT IdOf(const wchar_t* name, DISPID* id) const;
   CallResult Invoke(DISPID id, WORD flags, std::initializer_list<Arg> args = {}) const;
   CallResult Invoke(const wchar_t* name, WORD flags, std::initializer_list<Arg> args = {}) const;
   CallResult Get(const wchar_t* name, std::initializer_list<Arg> args = {}) const {
@@ -84,12 +81,12 @@ class Dispatch {
   HRESULT Enumerate(std::vector<Dispatch>* items) const;
 
  private:
+  HRESULT IdOf(const wchar_t* name, DISPID* id) const;
   ComPtr<IDispatch> d_;
 };
 
 // Converted views of a VARIANT; conversion failures give the fallback.
 long AsLong(const Variant& v, long fallback = -999999);
-double AsDouble(const Variant& v, double fallback = -1.0);
 std::wstring AsText(const Variant& v);
 
 // UTF-8 for test messages.
