@@ -54,6 +54,8 @@ TEST_F(Watcher, ItemsGiveTheDecodedEntries) {
       {{.event_id = 1004, .source = L"SrcA", .strings = {L"%{S-1-5-18}", L"the console"}}, L"Message",
        L"Logon by NT AUTHORITY\\SYSTEM from the console"},
       {{.event_id = 0xC0000005}, L"EventCode", L"5"}, {{.type = 1}, L"Type", L"ERROR"}, {{.type = 3}, L"Type", L""},
+      {{.type = 2}, L"Type", L"WARNING"}, {{.type = 4}, L"Type", L"INFORMATION"},
+      {{.type = 8}, L"Type", L"AUDIT_SUCCESS"}, {{.type = 16}, L"Type", L"AUDIT_FAILURE"},
       {{.category = 1, .source = L"SrcA"}, L"Category", L"Disk"}, {{.source = L"SrcA"}, L"Category", L"None"},
       {{.category = 9, .source = L"SrcA"}, L"Category", L"Category #9"}, {{}, L"Logfile", log_.Name()},
       {{.source = L"SrcA"}, L"SourceName", L"SrcA"}, {{.computer = L" HOST\r\n"}, L"ComputerName", L"HOST"},
