@@ -56,7 +56,8 @@ TEST(RegexRobustness, MemoAndBreadthFirstOnlyWhereNeededAndWithinTheirBudgets) {
         {u"(a|b)*$", ab, {.engine = G::Backtrack}, -1, 0, false, false, true, ~0ull},
         {u"(a|aa)*c", Repeat(u"a", 5000) + u"bc", {.memoBudgetBits = 1000}, 5001, 1, false, true, false, ~0ull},
         // 4096 repetitions, one memo row each, over positions 0 to 1048575: 2^32 bits, nothing in 32-bit arithmetic.
-        {Repeat(u"x*", 4096) + u"[y]", std::u16string(1048575, u'x'), {.engine = G::Backtrack, .memo = RegexSearchTuning::Memo::Always}, -1, 0, false, false, true, ~0ull},
+        {Repeat(u"x*", 4096) + u"[y]", std::u16string(1048575, u'x'),
+         {.engine = G::Backtrack, .memo = RegexSearchTuning::Memo::Always}, -1, 0, false, false, true, ~0ull},
     };
     CRegex re;
     for (const auto& r : rows) {
