@@ -4,6 +4,7 @@
 # Tests: everything under tests/ and scripts/tests/, test data included, fuzz
 # corpora left out. Product: every top-level folder that is not tests, samples,
 # benchmarks, build support or documentation. Binary files count on neither side.
+# With --max R it fails (exit 1) when the tests are more than R times the product.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -20,5 +21,11 @@ done
 
 tests=$(count tests scripts/tests ':!:*/corpus/*')
 product=$(count "${product_dirs[@]}")
-ratio=$(awk -v t="$tests" -v p="$product" 'BEGIN { printf "%.2f", p ? t / p : 0 }')
+ratio=$(awk -v t="$tests" -v p="$product" 'BEGIN { printf "%.3f", p ? t / p : 0 }')
 echo "test size: $tests test lines, $product product lines (${product_dirs[*]}): ratio $ratio"
+if [ "${1:-}" = --max ]; then
+  awk -v t="$tests" -v p="$product" -v m="$2" 'BEGIN { exit !(t <= m * p) }' || {
+    echo "test size: more than $2 of the product"
+    exit 1
+  }
+fi
