@@ -46,7 +46,7 @@ n=$(printf '%s' "$faults" | grep -c . || true)
 echo "check.sh: $n Wine exit-path faults after complete passing runs (counted as passes)$faults"
 # Tests stay at most 0.35 of the product's size: more fails the check.
 size=$(tools/test-size.sh --max 0.35) || failed="$failed test-size"
-echo "check.sh: ${size//$'\n'/; }"
+printf '%s\n' "$size" | sed 's/^/check.sh: /'
 if [ -n "$failed" ]; then
   echo "check.sh: tests failed:$failed"
   exit 1
