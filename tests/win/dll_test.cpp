@@ -24,9 +24,11 @@ class Dll : public ::testing::Test {
     ASSERT_EQ(RegisterFakeWmi(&cookie_), S_OK);
   }
   void TearDown() override { ::CoRevokeClassObject(cookie_); }
-  HRESULT Call(const char* entry) {  // through void(*)(), which any function pointer converts to
-    return reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(::GetProcAddress(dll_.Get(), entry)))();
+  template <class F>
+  F* Entry(const char* name) {  // through void(*)(), which any function pointer converts to
+    return reinterpret_cast<F*>(reinterpret_cast<void (*)()>(::GetProcAddress(dll_.Get(), name)));
   }
+  HRESULT Call(const char* entry) { return Entry<HRESULT WINAPI()>(entry)(); }
   ComScope com_;
   UniqueModule dll_;
   DWORD cookie_ = 0;
@@ -61,8 +63,7 @@ TEST_F(Dll, UnloadOnlyWhenNoObjectOrItemRemains) {
 }
 
 TEST_F(Dll, ClassObjectsGiveOnlyWhatTheyHave) {
-  auto get = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(dll_.Get(), "DllGetClassObject")));
+  auto get = Entry<HRESULT WINAPI(REFCLSID, REFIID, void**)>("DllGetClassObject");
   ComPtr<IClassFactory> factory;
   // Unknown classes and item classes (which exist only inside collections).
   for (const CLSID* c : {&IID_IUnknown, &CLSID_Process, &CLSID_NtEvent, &CLSID_SnmpEvent, &CLSID_SnmpVarbind})
